@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""ConfigTool.exe end to end under Wine, driven by keyboard and mouse through the X server.
+
+usage: e2e_test.py BUILD_DIR
+Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
+exit code and the whole settings tree afterwards.
+"""
+import sys
+
+from wine_session import WineSession, wait_for
+
+SZ, EXPAND_SZ, BINARY, DWORD = 1, 2, 3, 4
+CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
+GUEST_BOX, CONNECT_EDIT, CONNECT_BOX, OK, CANCEL, DISCONNECT_EDIT, DISCONNECT_BOX = (
+    1000, 1001, 1002, 1, 2, 1005, 1006)
+
+OLD = [(".", "GuestOnly", DWORD, b"\1\0\0\0"), (CONNECT, "TestApp", SZ, b"OLD.EXE\0"),
+       (DISCONNECT, "TestApp", SZ, b"OLDER.EXE\0")]
+NOT_OURS = [(".", "Other", SZ, b"keep\0"), (CONNECT, "Other", BINARY, b"\1\2"),
+            ("Extra", "TestApp", SZ, b"X\0")]
+
+
+def tree(guest=False, connect=None, disconnect=None, extra=()):
+    """The settings tree as `probe dump` prints it, after an OK with these results."""
+    lines = [".", CONNECT, DISCONNECT]
+    for path, name, kind, data in extra:
+        lines += [path, f"{path}|{name}|{kind}|{data.hex()}"]
+    if guest:
+        lines.append(".|GuestOnly|4|01000000")
+    for path, command in ((CONNECT, connect), (DISCONNECT, disconnect)):
+        if command is not None:
+            data = command.encode("latin-1") + bytes(1)
+            lines.append(f"{path}|TestApp|1|{data.hex()}")
+    return sorted(set(lines))
+
+
+def check_fresh_dialog(s):
+    state = s.dialog()
+    texts = {n: c["text"] for n, c in state["controls"].items()}
+    checks = [state["controls"][n]["check"] for n in (GUEST_BOX, CONNECT_BOX, DISCONNECT_BOX)]
+    expect(texts[CONNECT_EDIT] == "NOTEPAD.EXE" and texts[DISCONNECT_EDIT] == "CMD.EXE", texts)
+    expect(checks == [0, 0, 0], f"boxes {checks}")
+    expect(state["focus"] == GUEST_BOX, f"focus on {state['focus']}")
+    expect(state["tab"] == [1000, 1001, 1002, 1, 2, 1005, 1006], f"tab order {state['tab']}")
+    expect(state["window"][:2] == (0, 0), f"window at {state['window'][:2]}")
+
+
+def type_into(s, control, text):
+    """Types over what a box holds, as a person would: click, select it all, type."""
+    s.click_control(control)
+    s.xdotool("key", "End", "shift+Home")
+    if text:
+        s.xdotool("type", "--delay", "5", text)
+    else:
+        s.xdotool("key", "BackSpace")
+    wait_for(lambda: s.dialog()["controls"][control]["text"] == text.upper()[:255],
+             what=f"box {control} to show the text")
+
+
+def close_box(s):
+    left, top, right, _ = s.window
+    s.click(right - 11, top + 11)
+
+
+LONG = "C:\\" + "A" * 250 + ".E"  # 255 characters
+# (name, registry before, actions, registry after; None: exactly as before)
+SCENARIOS = [
+    ("defaults and Cancel button whatever is stored", OLD + NOT_OURS,
+     [check_fresh_dialog, lambda s: s.click_control(CANCEL)], None),
+    ("Escape writes nothing", OLD + NOT_OURS, [lambda s: s.xdotool("key", "Escape")], None),
+    ("close box writes nothing", OLD + NOT_OURS, [close_box], None),
+    ("OK at once clears what was set", OLD + NOT_OURS, [lambda s: s.xdotool("key", "Return")],
+     tree(extra=NOT_OURS)),
+    ("focused guest box counts when checked from the keyboard", OLD,
+     [lambda s: s.xdotool("key", "space"), lambda s: s.xdotool("key", "Return")], tree(guest=True)),
+    ("connect box alone, by mouse", [],
+     [lambda s: s.click_control(CONNECT_BOX), lambda s: s.click_control(OK)],
+     tree(connect="NOTEPAD.EXE")),
+    ("disconnect box alone, OK by mnemonic", OLD,
+     [lambda s: s.click_control(DISCONNECT_BOX), lambda s: s.xdotool("key", "alt+o")],
+     tree(disconnect="CMD.EXE")),
+    ("typed lower case is stored in capitals", [],
+     [lambda s: type_into(s, CONNECT_EDIT, "c:\\sync\\run me.exe /q"),
+      lambda s: s.click_control(CONNECT_BOX), lambda s: s.click_control(OK)],
+     tree(connect="C:\\SYNC\\RUN ME.EXE /Q")),
+    ("cleared box under a checked box keeps the stored command", OLD,
+     [lambda s: type_into(s, DISCONNECT_EDIT, ""), lambda s: s.click_control(DISCONNECT_BOX),
+      lambda s: s.click_control(OK)],
+     tree(disconnect="OLDER.EXE")),
+    ("255 characters are stored whole", [],
+     [lambda s: type_into(s, CONNECT_EDIT, LONG), lambda s: s.click_control(CONNECT_BOX),
+      lambda s: s.click_control(OK)], tree(connect=LONG)),
+    ("a longer command stops at the 255 the box shows", [],
+     [lambda s: type_into(s, DISCONNECT_EDIT, LONG + "XYZ"),
+      lambda s: s.click_control(DISCONNECT_BOX), lambda s: s.click_control(OK)],
+     tree(disconnect=LONG)),
+]
+
+failures = []
+
+
+def expect(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def run_scenario(s, name, before, actions, after):
+    s.reset(before)
+    seeded = s.dump()
+    proc = s.launch()
+    try:
+        for action in actions:
+            action(s)
+        code = proc.wait(timeout=15)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    expect(code == 0, f"exit code {code}")
+    got = s.dump()
+    want = seeded if after is None else after
+    expect(got == want, f"registry\n  got  {got}\n  want {want}")
+
+
+def main():
+    session = WineSession(sys.argv[1], f"{sys.argv[1]}/wine-e2e")
+    passed = 0
+    try:
+        for name, before, actions, after in SCENARIOS:
+            try:
+                run_scenario(session, name, before, actions, after)
+                passed += 1
+                print(f"ok    {name}")
+            except Exception as error:  # report every scenario, not just the first failure
+                failures.append(name)
+                print(f"FAIL  {name}: {error}")
+    finally:
+        session.close()
+    print(f"{passed} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

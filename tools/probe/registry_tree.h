@@ -1,0 +1,27 @@
+// Reads, resets and seeds a registry subtree under HKEY_LOCAL_MACHINE, for the probe and the tests.
+#ifndef CONFIGTOOL_TOOLS_REGISTRY_TREE_H
+#define CONFIGTOOL_TOOLS_REGISTRY_TREE_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// One line per key ("." for the root, else the path below it) and one per value
+// ("path|name|type|hex bytes"), sorted. Nothing when the root does not exist.
+std::vector<std::string> DumpTree(const char* root);
+
+LONG DeleteTree(const char* root);
+
+// Creates the key as needed. `path` is below HKEY_LOCAL_MACHINE.
+LONG SetValue(const std::string& path, const char* name, DWORD type, const std::string& data);
+
+// Puts a DACL on the key that denies everyone every access, so it can no longer be opened.
+LONG DenyKey(const std::string& path);
+// Gives the key back a DACL that allows everyone full access.
+LONG AllowKey(const std::string& path);
+
+std::string ToHex(const std::string& bytes);
+std::string FromHex(const std::string& hex);
+
+#endif
