@@ -25,7 +25,7 @@ def wait_for(condition, timeout=10.0, what="condition"):
 
 
 class WineSession:
-    def __init__(self, build_dir, prefix, arch="win32", display=None):
+    def __init__(self, build_dir, prefix, arch="win32", display=None, prepare=True):
         self.build = pathlib.Path(build_dir).resolve()
         prefix = pathlib.Path(prefix).resolve()
         self.exe = self.build / "ui" / "ConfigTool.exe"
@@ -36,7 +36,8 @@ class WineSession:
         if display is None:
             self.xvfb, display = self._start_xvfb()
         self.env["DISPLAY"] = display
-        subprocess.run([ROOT / "tools" / "wine-prefix", prefix, arch], env=self.env, check=True)
+        if prepare:  # never for someone's own prefix
+            subprocess.run([ROOT / "tools" / "wine-prefix", prefix, arch], env=self.env, check=True)
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         self.desktop = None
 

@@ -1,0 +1,210 @@
+// The resources and imports of the built ConfigTool.exe, read back from the file.
+// usage: resources_test PATH_TO_EXE
+#include <windows.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "resource.h"
+
+namespace {
+
+HMODULE gExe;
+
+const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+std::string Data(LPCSTR type, int id) {
+    HRSRC found = FindResourceExA(gExe, type, MAKEINTRESOURCEA(id), kEnglishUs);
+    if (!found) return "";
+    return std::string(static_cast<const char*>(LockResource(LoadResource(gExe, found))),
+                       SizeofResource(gExe, found));
+}
+
+// Reads a template's variable-length fields in turn.
+struct Reader {
+    const WORD* p;
+    WORD Word() { return *p++; }
+    DWORD Dword() { DWORD low = Word(); return low | DWORD(Word()) << 16; }
+    std::string Text() {  // a UTF-16 string, or "#n" for an ordinal
+        if (*p == 0xFFFF) { ++p; return "#" + std::to_string(Word()); }
+        std::string text;
+        for (WORD c; (c = Word()) != 0;) text += c < 0x80 ? char(c) : '?';
+        return text;
+    }
+    void AlignToDword(const void* base) {
+        if ((reinterpret_cast<const char*>(p) - static_cast<const char*>(base)) % 4) ++p;
+    }
+};
+
+struct Control {
+    DWORD style, exStyle;
+    short x, y, cx, cy;
+    WORD id;
+    std::string cls, text;
+    bool operator==(const Control& o) const {
+        return style == o.style && exStyle == o.exStyle && x == o.x && y == o.y && cx == o.cx &&
+               cy == o.cy && id == o.id && cls == o.cls && text == o.text;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Control& c) {
+    return out << c.id << " " << c.cls << " '" << c.text << "' " << std::hex << c.style << "/"
+               << c.exStyle << std::dec << " " << c.x << "," << c.y << " " << c.cx << "x" << c.cy;
+}
+
+// Windows resource compilers store the standard classes either as atoms or by name.
+std::string ClassName(const std::string& cls) {
+    if (cls == "#128" || !_stricmp(cls.c_str(), "button")) return "Button";
+    if (cls == "#129" || !_stricmp(cls.c_str(), "edit")) return "Edit";
+    return cls;
+}
+
+TEST(Resources, DialogTemplateIsTheOneWeDesigned) {
+    std::string data = Data(RT_DIALOG, IDD_CONFIG);
+    ASSERT_FALSE(data.empty()) << "no dialog 101 in language 1033";
+    Reader r = {reinterpret_cast<const WORD*>(data.data())};
+    ASSERT_NE(0xFFFF, r.p[1]) << "an extended template";
+    EXPECT_EQ(0x80C800C0u, r.Dword()) << "style";
+    EXPECT_EQ(0u, r.Dword()) << "extended style";
+    WORD count = r.Word();
+    short geometry[4];
+    for (int i = 0; i < 4; ++i) geometry[i] = r.Word();
+    EXPECT_EQ(std::vector<short>({0, 0, 204, 129}), std::vector<short>(geometry, geometry + 4));
+    EXPECT_EQ("", r.Text()) << "menu";
+    EXPECT_EQ("", r.Text()) << "class";
+    EXPECT_EQ("Configuration Tool", r.Text());
+    EXPECT_EQ(8, r.Word()) << "point size";
+    EXPECT_EQ("Tahoma", r.Text());
+
+    const Control expected[] = {
+        {0x50010003, 0, 12, 4, 115, 10, 1000, "Button", "Force GuestOnly connections"},
+        {0x50810088, 0, 24, 39, 169, 14, 1001, "Edit", ""},
+        {0x50010003, 0, 12, 23, 146, 10, 1002, "Button", "Run this app when device connects:"},
+        {0x50010000, 0, 84, 104, 50, 14, 1, "Button", "&OK"},
+        {0x50010000, 0, 140, 104, 50, 14, 2, "Button", "&Cancel"},
+        {0x50810088, 0, 24, 79, 169, 14, 1005, "Edit", ""},
+        {0x50010003, 0, 12, 63, 146, 10, 1006, "Button", "Run this app when device disconnects:"},
+    };
+    ASSERT_EQ(sizeof expected / sizeof expected[0], count);
+    for (WORD i = 0; i < count; ++i) {
+        r.AlignToDword(data.data());
+        Control c;
+        c.style = r.Dword();
+        c.exStyle = r.Dword();
+        c.x = r.Word(), c.y = r.Word(), c.cx = r.Word(), c.cy = r.Word();
+        c.id = r.Word();
+        c.cls = ClassName(r.Text());
+        c.text = r.Text();
+        EXPECT_EQ(0, r.Word()) << "creation data of control " << c.id;
+        EXPECT_EQ(expected[i], c) << "control #" << i + 1;
+    }
+}
+
+TEST(Resources, OneSixteenColourIcon) {
+    std::string group = Data(RT_GROUP_ICON, IDI_APP);
+    ASSERT_EQ(6u + 14u, group.size()) << "one entry in group 102";
+    const BYTE* g = reinterpret_cast<const BYTE*>(group.data());
+    EXPECT_EQ(1, g[2]) << "an icon, not a cursor";
+    EXPECT_EQ(1, g[4]) << "image count";
+    const BYTE* e = g + 6;
+    EXPECT_EQ(32, e[0]);
+    EXPECT_EQ(32, e[1]);
+    EXPECT_EQ(16, e[2]) << "colours";
+    EXPECT_EQ(4, e[6]) << "bits per pixel";
+    EXPECT_EQ(744u, *reinterpret_cast<const DWORD*>(e + 8)) << "bytes of image data";
+    EXPECT_EQ(1, e[12]) << "image id";
+
+    std::string image = Data(RT_ICON, 1);
+    ASSERT_EQ(744u, image.size());
+    const BITMAPINFOHEADER* h = reinterpret_cast<const BITMAPINFOHEADER*>(image.data());
+    EXPECT_EQ(32, h->biWidth);
+    EXPECT_EQ(64, h->biHeight) << "colour image and mask";
+    EXPECT_EQ(1, h->biPlanes);
+    EXPECT_EQ(4, h->biBitCount);
+}
+
+BOOL CALLBACK AddType(HMODULE, LPSTR type, LONG_PTR types) {
+    reinterpret_cast<std::set<std::string>*>(types)->insert(
+        IS_INTRESOURCE(type) ? "#" + std::to_string(reinterpret_cast<ULONG_PTR>(type)) : type);
+    return TRUE;
+}
+
+BOOL CALLBACK AddName(HMODULE, LPCSTR type, LPSTR name, LONG_PTR names) {
+    reinterpret_cast<std::set<std::string>*>(names)->insert(
+        std::to_string(reinterpret_cast<ULONG_PTR>(type)) + ":" +
+        (IS_INTRESOURCE(name) ? std::to_string(reinterpret_cast<ULONG_PTR>(name)) : name));
+    return TRUE;
+}
+
+BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR languages) {
+    reinterpret_cast<std::set<WORD>*>(languages)->insert(language);
+    return TRUE;
+}
+
+// No menu, accelerators, strings, version or manifest: only the dialog and the icon.
+TEST(Resources, NothingElse) {
+    std::set<std::string> types, names;
+    EnumResourceTypesA(gExe, AddType, reinterpret_cast<LONG_PTR>(&types));
+    EXPECT_EQ(std::set<std::string>({"#3", "#5", "#14"}), types) << "icon, dialog, icon group";
+    std::set<WORD> languages;
+    for (int type : {3, 5, 14}) {
+        EnumResourceNamesA(gExe, MAKEINTRESOURCEA(type), AddName, reinterpret_cast<LONG_PTR>(&names));
+    }
+    EXPECT_EQ(std::set<std::string>({"3:1", "5:101", "14:102"}), names);
+    EnumResourceLanguagesA(gExe, RT_DIALOG, MAKEINTRESOURCEA(IDD_CONFIG), AddLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesA(gExe, RT_ICON, MAKEINTRESOURCEA(1), AddLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesA(gExe, RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP), AddLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(std::set<WORD>({kEnglishUs}), languages);
+}
+
+// A clean Windows has these; the program must need nothing else, and no wide-character calls.
+TEST(Imports, SystemDllsAndAnsiCallsOnly) {
+    const BYTE* base = reinterpret_cast<const BYTE*>(gExe);
+    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, nt->OptionalHeader.Subsystem);
+    EXPECT_EQ(0u, nt->FileHeader.TimeDateStamp) << "builds must not differ by their time";
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const std::set<std::string> system = {"ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"};
+    std::set<std::string> dlls;
+    for (const IMAGE_IMPORT_DESCRIPTOR* d =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name; ++d) {
+        std::string dll = reinterpret_cast<const char*>(base + d->Name);
+        for (size_t i = 0; i < dll.size(); ++i) dll[i] = toupper(dll[i]);
+        dlls.insert(dll);
+        EXPECT_TRUE(system.count(dll)) << dll;
+        for (const DWORD* thunk = reinterpret_cast<const DWORD*>(base + d->OriginalFirstThunk);
+             *thunk; ++thunk) {
+            if (*thunk & IMAGE_ORDINAL_FLAG32) continue;
+            std::string name = reinterpret_cast<const char*>(base + *thunk + 2);
+            char last = name[name.size() - 1], before = name[name.size() - 2];
+            EXPECT_FALSE(last == 'W' && islower(before)) << dll << " " << name << " is a wide call";
+        }
+    }
+    EXPECT_TRUE(dlls.count("ADVAPI32.DLL") && dlls.count("USER32.DLL"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        fprintf(stderr, "usage: resources_test PATH_TO_EXE\n");
+        return 2;
+    }
+    // Mapped as an image, not run: resources and import tables are where the loader puts them.
+    gExe = LoadLibraryExA(argv[1], NULL, DONT_RESOLVE_DLL_REFERENCES);
+    if (!gExe) {
+        fprintf(stderr, "cannot load %s: %lu\n", argv[1], GetLastError());
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
