@@ -47,7 +47,7 @@ FormState Form(bool guest, bool runConnect, const std::string& connect, bool run
 }
 
 void Reset(const std::vector<Seed>& seeds) {
-    ASSERT_EQ(ERROR_SUCCESS, DeleteTree(kServicesKey));
+    ASSERT_EQ(ERROR_SUCCESS, ClearSettings());
     for (size_t i = 0; i < seeds.size(); ++i)
         ASSERT_EQ(ERROR_SUCCESS, SetValue(Below(seeds[i].path), seeds[i].name, seeds[i].type,
                                           seeds[i].data));
@@ -108,6 +108,8 @@ TEST(Win32Registry, StoresExactlyWhatTheFormSays) {
                                    Line(kConnect, "TestApp", REG_SZ, Sz(k255)),
                                    Line(kDisconnect, "TestApp", REG_SZ, Sz("\xe9\xfc %X% \\"))}))},
         {__LINE__, kWrongTypes, Form(false, false, "", false, ""), Tree({})},
+        {__LINE__, {{".", "GuestOnly", REG_BINARY, kOne}}, Form(true, false, "", false, ""),
+         Tree({Line(".", "GuestOnly", REG_DWORD, kOne)})},
         {__LINE__, kOld, Form(true, true, "", true, ""),
          Tree({Line(".", "GuestOnly", REG_DWORD, kOne),
                Line(kConnect, "TestApp", REG_SZ, Sz("OLD.EXE")),
@@ -119,6 +121,126 @@ TEST(Win32Registry, StoresExactlyWhatTheFormSays) {
         ApplySettings(cases[i].form);
         EXPECT_EQ(cases[i].after, DumpTree(kServicesKey)) << "case at line " << cases[i].line;
     }
+}
+
+// Each key in turn closed to everyone: that step is skipped, the other two still apply.
+TEST(Win32Registry, SkipsAKeyThatCannotBeOpened) {
+    const std::vector<Seed> before = Join(kOld, kNotOurs);
+    const FormState forms[] = {Form(true, true, "NEW.EXE", true, "NEW.EXE"),
+                               Form(false, false, "", false, "")};
+    const char* closed[] = {".", kConnect, kDisconnect};
+    for (const FormState& form : forms) {
+        Reset(before);
+        const Lines seeded = DumpTree(kServicesKey);
+        ApplySettings(form);
+        const Lines applied = DumpTree(kServicesKey);
+        for (const char* path : closed) {
+            Reset(before);
+            ASSERT_EQ(ERROR_SUCCESS, DenyKey(Below(path)));
+            ApplySettings(form);
+            ASSERT_EQ(ERROR_SUCCESS, AllowKey(Below(path)));
+            Lines expected;
+            for (const Lines* from : {&seeded, &applied})
+                for (const std::string& line : *from)
+                    if ((line.substr(0, line.find('|')) == path) == (from == &seeded))
+                        expected.push_back(line);
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(expected, DumpTree(kServicesKey)) << path << " closed, guest " << form.forceGuestOnly;
+        }
+    }
+}
+
+// Our three values: "type|hex", "" when absent, "?" when the key cannot be read.
+typedef std::vector<std::string> Values;
+
+Values ReadOurs() {
+    const char* paths[] = {kServicesKey, kConnectKey, kDisconnectKey};
+    const char* names[] = {kGuestOnlyValue, kTestAppValue, kTestAppValue};
+    Values values;
+    for (int i = 0; i < 3; ++i) {
+        HKEY key;
+        BYTE data[512];
+        DWORD type, size = sizeof data;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            values.push_back("?");
+            continue;
+        }
+        bool present = RegQueryValueExA(key, names[i], NULL, &type, data, &size) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        values.push_back(present ? std::to_string(type) + "|" +
+                                       ToHex(std::string(reinterpret_cast<char*>(data), size))
+                                 : "");
+    }
+    return values;
+}
+
+std::string Want(bool run, const char* command, const std::string& before) {
+    if (!run) return "";
+    return *command ? "1|" + ToHex(Sz(command)) : before;
+}
+
+// Counts the process's open handles by asking after each possible value; it works the same on
+// Windows and on Wine, whose GetProcessHandleCount reports nothing.
+DWORD CountOpenHandles() {
+    DWORD count = 0, flags;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+    return count;
+}
+
+// Walks every heap of the process with Wine's (or Windows') own heap checker.
+int CorruptHeaps() {
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    int corrupt = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) corrupt += !HeapValidate(heaps[i], 0, NULL);
+    return corrupt;
+}
+
+// Thousands of OKs in one process, over every form, with each key closed in turn: every value
+// ends as the form says, and no handle or heap block is lost (run with Wine's heap checks).
+TEST(Soak, ThousandsOfAppliesLoseNothing) {
+    const char* closedPaths[] = {NULL, kServicesKey, kConnectKey, kDisconnectKey};
+    const int kRounds = 50;
+    int applies = 0, skippedSteps = 0, lost = 0, corrupt = 0;
+    DWORD handlesBefore = 0, handlesAfter;
+    Reset(kOld);
+    for (int round = -1; round < kRounds; ++round) {  // round -1 warms up
+        if (round == 0) handlesBefore = CountOpenHandles();
+        for (int closed = 0; closed < 4; ++closed) {
+            if (closedPaths[closed]) {
+                ASSERT_EQ(ERROR_SUCCESS, DenyKey(closedPaths[closed]));
+            }
+            for (int shape = 0; shape < 18; ++shape) {  // guest x connect x disconnect
+                int connect = shape / 2 % 3, disconnect = shape / 6;  // off, command, empty
+                std::string command = "APP" + std::to_string(round * 100 + shape) + ".EXE";
+                FormState form = Form(shape % 2, connect != 0, connect == 1 ? command : "",
+                                      disconnect != 0, disconnect == 1 ? command : "");
+                Values before = ReadOurs();
+                ApplySettings(form);
+                Values want = {form.forceGuestOnly ? "4|01000000" : "",
+                               Want(form.runOnConnect, form.connectCommand, before[1]),
+                               Want(form.runOnDisconnect, form.disconnectCommand, before[2])};
+                if (closed) want[closed - 1] = before[closed - 1];
+                Values after = ReadOurs();
+                for (int i = 0; i < 3; ++i) lost += after[i] != want[i];
+                ++applies;
+                skippedSteps += closed != 0;
+            }
+            if (closedPaths[closed]) {
+                ASSERT_EQ(ERROR_SUCCESS, AllowKey(closedPaths[closed]));
+            }
+        }
+        corrupt += CorruptHeaps();
+    }
+    handlesAfter = CountOpenHandles();
+    EXPECT_GT(handlesBefore, 0u) << "the handle count cannot be read";
+    EXPECT_EQ(0, lost);
+    EXPECT_EQ(handlesBefore, handlesAfter);
+    EXPECT_EQ(0, corrupt) << "heap checks that failed";
+    printf("reliability: %d applies against the registry, %d with a key closed (step skipped, rest "
+           "applied), open handles %lu before and %lu after, heap checks failed: %d, values lost: "
+           "%d\n", applies, skippedSteps, handlesBefore, handlesAfter, corrupt, lost);
 }
 
 }  // namespace

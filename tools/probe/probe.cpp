@@ -5,6 +5,7 @@
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
 //   probe dialog [WAIT_MS]         waits for the dialog, then prints its window and controls
+//   probe clip HEX                 puts the bytes on the clipboard as text
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,7 +35,12 @@ void PrintSetting(const char* label, const char* path, const char* name) {
     HKEY key;
     char data[1024] = "";
     DWORD type = 0, size = sizeof data - 1;
-    bool present = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+    if (status == ERROR_ACCESS_DENIED) {
+        printf("%-40s ? (the key cannot be read)\n", label);
+        return;
+    }
+    bool present = status == ERROR_SUCCESS;
     if (present) {
         present = RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE*>(data), &size) ==
                   ERROR_SUCCESS;
@@ -60,7 +66,7 @@ int Settings() {
 }
 
 int Reset(int argc, char** argv) {
-    LONG status = DeleteTree(kServicesKey);
+    LONG status = ClearSettings();
     for (int i = 0; status == ERROR_SUCCESS && i + 3 < argc; i += 4)
         status = SetValue(FullPath(argv[i]), argv[i + 1], strtoul(argv[i + 2], NULL, 10),
                           FromHex(argv[i + 3]));
@@ -105,6 +111,17 @@ int Dialog(DWORD waitMs) {
     return 0;
 }
 
+int Clip(const std::string& text) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    if (!memory || !OpenClipboard(NULL)) return 1;
+    memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+    GlobalUnlock(memory);
+    EmptyClipboard();
+    bool stored = SetClipboardData(CF_TEXT, memory) != NULL;
+    CloseClipboard();
+    return stored ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,8 +131,9 @@ int main(int argc, char** argv) {
     if (command == "reset") return Reset(argc - 2, argv + 2);
     if (command == "deny" && argc == 3) return DenyKey(FullPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
     if (command == "allow" && argc == 3) return AllowKey(FullPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
+    if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
     if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
     fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
-                    " allow PATH | dialog [WAIT_MS]\n");
+                    " allow PATH | dialog [WAIT_MS] | clip HEX\n");
     return 2;
 }

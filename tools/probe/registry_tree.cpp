@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "settings.h"
+
 namespace {
 
 void DumpKey(HKEY key, const std::string& path, std::vector<std::string>* lines) {
@@ -62,21 +64,21 @@ LONG SetDacl(const std::string& path, DWORD mode) {
 std::vector<std::string> DumpTree(const char* root) {
     std::vector<std::string> lines;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
         DumpKey(key, ".", &lines);
         RegCloseKey(key);
-    } else {
-        HKEY any;  // there, but closed to us
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, root, 0, NULL, 0, 0, NULL, &any, NULL) ==
-            ERROR_ACCESS_DENIED)
-            lines.push_back(". (denied)");
+    } else if (status == ERROR_ACCESS_DENIED) {
+        lines.push_back(". (denied)");
     }
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
-LONG DeleteTree(const char* root) {
-    LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, root);  // the root key goes too
+LONG ClearSettings() {
+    const char* ours[] = {kServicesKey, kConnectKey, kDisconnectKey};
+    for (int i = 0; i < 3; ++i) AllowKey(ours[i]);
+    LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kServicesKey);  // the key itself goes too
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 

@@ -11,7 +11,8 @@
 // ("path|name|type|hex bytes"), sorted. Nothing when the root does not exist.
 std::vector<std::string> DumpTree(const char* root);
 
-LONG DeleteTree(const char* root);
+// Deletes the settings key and all below it, opening up first any of our keys that was closed.
+LONG ClearSettings();
 
 // Creates the key as needed. `path` is below HKEY_LOCAL_MACHINE.
 LONG SetValue(const std::string& path, const char* name, DWORD type, const std::string& data);
