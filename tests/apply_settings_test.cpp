@@ -173,6 +173,7 @@ TEST(ApplySettings, SurvivesEachFailedCall) {
                             {D, {{"TestApp", kOldCommand}}}};
     const FormState forms[] = {Form(true, true, "NEW.EXE", true, "NEW.EXE"),
                                Form(false, false, "", false, "")};
+    int injected = 0;
     for (size_t f = 0; f < 2; ++f) {
         ResetModel(seed);
         ApplySettings(forms[f]);
@@ -196,8 +197,11 @@ TEST(ApplySettings, SurvivesEachFailedCall) {
             EXPECT_EQ(Render(expectedCalls), Render(gModel.calls)) << where;
             EXPECT_EQ(Render(expected), Render(gModel.keys)) << where;
             ExpectCleanHandles(__LINE__);
+            ++injected;
         }
     }
+    printf("reliability: %d registry calls failed one at a time (model), every other step still "
+           "applied, every opened key closed once\n", injected);
 }
 
 TEST(ApplySettings, TriesEveryStepWhenNoKeyOpens) {

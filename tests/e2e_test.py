@@ -153,20 +153,41 @@ def run_scenario(s, name, before, actions, after, closed=None):
     expect(got == want, f"registry\n  got  {got}\n  want {want}")
 
 
-def main():
-    session = WineSession(sys.argv[1], f"{sys.argv[1]}/wine-e2e")
+def check_64bit_view(s):
+    """On 64-bit Windows a 32-bit program's HKLM\\Software is Software\\Wow6432Node."""
+    run_scenario(s, "", [], [lambda s: s.xdotool("key", "space"), lambda s: s.xdotool("key", "Return")],
+                 tree(guest=True))
+    # reg query: 0 found, 1 not found.
+    for view, path, want in (("64", "Wow6432Node\\", 0), ("64", "", 1), ("32", "", 0)):
+        code, _ = s.run("reg", "query", f"HKLM\\Software\\{path}Microsoft\\Windows CE Services",
+                        "/v", "GuestOnly", f"/reg:{view}", check=False)
+        expect(code == want, f"{view}-bit view of Software\\{path}...: reg query gave {code}")
+
+
+def run_all(session, scenarios):
     passed = 0
-    try:
-        for name, *scenario in SCENARIOS:
-            try:
-                run_scenario(session, name, *scenario)
-                passed += 1
-                print(f"ok    {name}")
-            except Exception as error:  # report every scenario, not just the first failure
-                failures.append(name)
-                print(f"FAIL  {name}: {error}")
-    finally:
-        session.close()
+    for name, run in scenarios:
+        try:
+            run(session)
+            passed += 1
+            print(f"ok    {name}")
+        except Exception as error:  # report every scenario, not just the first failure
+            failures.append(name)
+            print(f"FAIL  {name}: {error}")
+    session.close()
+    return passed
+
+
+def main():
+    build = sys.argv[1]
+    passed = run_all(WineSession(build, f"{build}/wine-e2e"),
+                     [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS])
+    passed += run_all(WineSession(build, f"{build}/wine-e2e64", arch="win64"),
+                      [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)])
+    closed = sum(len(row) > 4 for row in SCENARIOS)
+    print(f"reliability: {passed + len(failures)} scenarios through the real dialog, {closed} with a "
+          f"key closed, exit code 0 in each that passed, scenarios with a wrong registry: "
+          f"{len(failures)}")
     print(f"{passed} passed, {len(failures)} failed")
     return 1 if failures else 0
 
