@@ -27,8 +27,8 @@ void ApplyCommand(const char* path, bool run, const char* command) {
     } else if (command[0] != '\0') {
         // Never read past the buffer, even if a caller left it unterminated.
         char text[kCommandBufferSize];
-        const void* end = memchr(command, '\0', kCommandBufferSize - 1);
-        size_t length = end ? static_cast<const char*>(end) - command : kCommandBufferSize - 1;
+        size_t length = 0;
+        while (length < kCommandBufferSize - 1 && command[length] != '\0') ++length;
         memcpy(text, command, length);
         text[length] = '\0';
         RegistryWriteCommand(key, kTestAppValue, text, static_cast<uint32_t>(length + 1));

@@ -23,7 +23,7 @@ void ReadCommand(HWND hwnd, int id, char* buffer) {
 
 void InitCommandBox(HWND hwnd, int id, const char* command) {
     // The box holds no more than can be stored, so what it shows is what OK writes.
-    SendDlgItemMessageA(hwnd, id, EM_LIMITTEXT, kCommandBufferSize - 1, 0);
+    SendMessageA(GetDlgItem(hwnd, id), EM_LIMITTEXT, kCommandBufferSize - 1, 0);
     SetDlgItemTextA(hwnd, id, command);
 }
 

@@ -1,0 +1,98 @@
+// launcher: times ConfigTool-style programs from the Windows side, with the performance counter.
+//   launcher RUNS EXE...   starts the programs in turn, RUNS rounds; for each start prints
+//                          "INDEX MS_TO_VISIBLE MS_FROM_OK_TO_EXIT PEAK_WORKING_SET_BYTES"
+//   launcher check EXE     checks the three boxes and presses OK (for a relay trace of the writes);
+//                          prints "pid PID" in hex, to pick the program's lines from the trace
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+LARGE_INTEGER gFrequency;
+
+double Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * now.QuadPart / gFrequency.QuadPart;
+}
+
+struct Run {
+    PROCESS_INFORMATION process;
+    HWND dialog;
+};
+
+// Starts the program and waits, polling every millisecond, until its dialog is on screen.
+bool Start(const char* exe, Run* run) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    char commandLine[MAX_PATH + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
+    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &run->process))
+        return false;
+    for (DWORD waited = 0; waited < 20000; ++waited, Sleep(1)) {
+        HWND dialog = FindWindowA("#32770", "Configuration Tool");
+        DWORD owner = 0;
+        if (dialog) GetWindowThreadProcessId(dialog, &owner);
+        if (owner == run->process.dwProcessId && IsWindowVisible(dialog)) {
+            run->dialog = dialog;
+            return true;
+        }
+    }
+    TerminateProcess(run->process.hProcess, 1);
+    return false;
+}
+
+// Presses OK and waits for the process to end.
+void Finish(Run* run) {
+    PostMessageA(run->dialog, WM_COMMAND, IDOK, 0);
+    WaitForSingleObject(run->process.hProcess, INFINITE);
+    CloseHandle(run->process.hThread);
+    CloseHandle(run->process.hProcess);
+}
+
+int Time(int rounds, int count, char** exes) {
+    for (int round = 0; round < rounds; ++round) {
+        for (int i = 0; i < count; ++i) {
+            Run run;
+            double start = Now();
+            if (!Start(exes[i], &run)) {
+                fprintf(stderr, "launcher: %s showed no dialog\n", exes[i]);
+                return 1;
+            }
+            double visible = Now();
+            WaitForInputIdle(run.process.hProcess, 5000);
+            PROCESS_MEMORY_COUNTERS memory = {};
+            memory.cb = sizeof memory;
+            GetProcessMemoryInfo(run.process.hProcess, &memory, sizeof memory);
+            double ok = Now();
+            Finish(&run);
+            printf("%d %.2f %.2f %lu\n", i, visible - start, Now() - ok,
+                   static_cast<unsigned long>(memory.PeakWorkingSetSize));
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+int Check(const char* exe) {
+    Run run;
+    if (!Start(exe, &run)) return 1;
+    printf("pid %04lx\n", run.process.dwProcessId);
+    const int boxes[] = {1000, 1002, 1006};
+    for (int id : boxes) SendDlgItemMessageA(run.dialog, id, BM_SETCHECK, BST_CHECKED, 0);
+    Finish(&run);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QueryPerformanceFrequency(&gFrequency);
+    if (argc == 3 && strcmp(argv[1], "check") == 0) return Check(argv[2]);
+    if (argc >= 3 && atoi(argv[1]) > 0) return Time(atoi(argv[1]), argc - 2, argv + 2);
+    fprintf(stderr, "usage: launcher RUNS EXE... | launcher check EXE\n");
+    return 2;
+}
