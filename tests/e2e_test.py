@@ -5,9 +5,11 @@ usage: e2e_test.py BUILD_DIR
 Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
 exit code and the whole settings tree afterwards.
 """
+import pathlib
 import sys
 
-from wine_session import WineSession, wait_for
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
+from wine_session import WineSession, wait_for  # noqa: E402
 
 SZ, EXPAND_SZ, BINARY, DWORD = 1, 2, 3, 4
 CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"

@@ -1,5 +1,6 @@
 // launcher: times ConfigTool-style programs from the Windows side, with the performance counter.
-//   launcher RUNS EXE...   starts the programs in turn, RUNS rounds; for each start prints
+//   launcher RUNS EXE...   starts the programs in turn, RUNS rounds, the order reversed every other
+//                          round; for each start prints
 //                          "INDEX MS_TO_VISIBLE MS_FROM_OK_TO_EXIT PEAK_WORKING_SET_BYTES"
 //   launcher check EXE     checks the three boxes and presses OK (for a relay trace of the writes);
 //                          prints "pid PID" in hex, to pick the program's lines from the trace
@@ -55,7 +56,8 @@ void Finish(Run* run) {
 
 int Time(int rounds, int count, char** exes) {
     for (int round = 0; round < rounds; ++round) {
-        for (int i = 0; i < count; ++i) {
+        for (int k = 0; k < count; ++k) {
+            int i = round % 2 ? count - 1 - k : k;  // ABBA: neither program always goes first
             Run run;
             double start = Now();
             if (!Start(exes[i], &run)) {

@@ -1,11 +1,10 @@
 """A private Wine prefix on a virtual X screen, with ConfigTool driven through real X input.
 
-Used by the end-to-end tests and tools/run. Output of Wine processes always goes to files: Wine's
-background processes inherit pipes and would keep a reader waiting.
+Used by tools/run, tools/bench and the end-to-end tests. Output of Wine processes always goes to
+files: Wine's background processes inherit pipes and would keep a reader waiting.
 """
 import os
 import pathlib
-import shutil
 import subprocess
 import tempfile
 import time
@@ -133,6 +132,3 @@ class WineSession:
                         f"{right - left}x{bottom - top}+{left}+{top}", str(path)],
                        env=self.env, check=True)
 
-
-def have_tools():
-    return all(shutil.which(t) for t in ("wine", "Xvfb", "xdotool"))
