@@ -29,8 +29,10 @@ class WineSession:
         prefix = pathlib.Path(prefix).resolve()
         self.exe = self.build / "ui" / "ConfigTool.exe"
         self.probe_exe = self.build / "tools" / "probe" / "probe.exe"
-        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, WINEDEBUG="-all",
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
+        if prepare:  # someone's own prefix keeps whatever architecture it has
+            self.env["WINEARCH"] = arch
         self.xvfb = None
         if display is None:
             self.xvfb, display = self._start_xvfb()
