@@ -1,7 +1,8 @@
 // launcher: times ConfigTool-style programs from the Windows side, with the performance counter.
 //   launcher RUNS EXE...   starts the programs in turn, RUNS rounds, the order reversed every other
-//                          round; for each start prints
-//                          "INDEX MS_TO_VISIBLE MS_FROM_OK_TO_EXIT PEAK_WORKING_SET_BYTES"
+//                          round; for each start prints "INDEX MS_TO_VISIBLE MS_TO_READY
+//                          MS_FROM_OK_TO_EXIT PEAK_WORKING_SET_BYTES", ready being when the
+//                          shown dialog has been painted and waits for input
 //   launcher check EXE     checks the three boxes and presses OK (for a relay trace of the writes);
 //                          prints "pid PID" in hex, to pick the program's lines from the trace
 #include <windows.h>
@@ -66,12 +67,13 @@ int Time(int rounds, int count, char** exes) {
             }
             double visible = Now();
             WaitForInputIdle(run.process.hProcess, 5000);
+            double ready = Now();
             PROCESS_MEMORY_COUNTERS memory = {};
             memory.cb = sizeof memory;
             GetProcessMemoryInfo(run.process.hProcess, &memory, sizeof memory);
             double ok = Now();
             Finish(&run);
-            printf("%d %.2f %.2f %lu\n", i, visible - start, Now() - ok,
+            printf("%d %.2f %.2f %.2f %lu\n", i, visible - start, ready - start, Now() - ok,
                    static_cast<unsigned long>(memory.PeakWorkingSetSize));
             fflush(stdout);
         }
