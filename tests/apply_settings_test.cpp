@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "form.h"
 #include "gtest/gtest.h"
 #include "model_registry.h"
 #include "settings.h"
@@ -16,18 +17,6 @@ typedef std::vector<std::string> Lines;
 const std::string S = kServicesKey, C = kConnectKey, D = kDisconnectKey;
 const ModelValue kOldCommand = {kRegSz, std::string("OLD.EXE\0", 8)};
 const ModelValue kNotOurs = {kRegSz, std::string("keep me\0", 8)};
-
-FormState Form(bool guest, bool runConnect, const std::string& connect, bool runDisconnect,
-               const std::string& disconnect) {
-    FormState form;
-    memset(&form, 0, sizeof form);
-    form.forceGuestOnly = guest;
-    form.runOnConnect = runConnect;
-    form.runOnDisconnect = runDisconnect;
-    connect.copy(form.connectCommand, kCommandBufferSize);
-    disconnect.copy(form.disconnectCommand, kCommandBufferSize);
-    return form;
-}
 
 std::string Escape(const std::string& bytes) {
     std::string out;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "form.h"
 #include "gtest/gtest.h"
 #include "registry_tree.h"
 #include "settings.h"
@@ -34,18 +35,6 @@ std::string Line(const char* path, const char* name, DWORD type, const std::stri
 }
 
 std::string Sz(const std::string& text) { return text + '\0'; }
-
-FormState Form(bool guest, bool runConnect, const std::string& connect, bool runDisconnect,
-               const std::string& disconnect) {
-    FormState form;
-    memset(&form, 0, sizeof form);
-    form.forceGuestOnly = guest;
-    form.runOnConnect = runConnect;
-    form.runOnDisconnect = runDisconnect;
-    connect.copy(form.connectCommand, kCommandBufferSize - 1);
-    disconnect.copy(form.disconnectCommand, kCommandBufferSize - 1);
-    return form;
-}
 
 void Reset(const std::vector<Seed>& seeds) {
     ASSERT_EQ(ERROR_SUCCESS, ClearSettings());
