@@ -24,22 +24,25 @@ def wait_for(condition, timeout=10.0, what="condition"):
 
 
 class WineSession:
-    def __init__(self, build_dir, prefix, arch="win32", display=None, prepare=True):
+    def __init__(self, build_dir, prefix, arch="win32", display=None, owned=True):
+        """owned: the project's own prefix, made here if need be. Someone else's (owned=False) is
+        used as it is: it keeps its architecture and its Wine server is left alone."""
+        self.owned = owned
         self.build = pathlib.Path(build_dir).resolve()
         prefix = pathlib.Path(prefix).resolve()
         self.exe = self.build / "ui" / "ConfigTool.exe"
         self.probe_exe = self.build / "tools" / "probe" / "probe.exe"
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
-        if prepare:  # someone's own prefix keeps whatever architecture it has
+        if owned:
             self.env["WINEARCH"] = arch
         self.xvfb = None
         if display is None:
             self.xvfb, display = self._start_xvfb()
         self.env["DISPLAY"] = display
-        if prepare:  # never for someone's own prefix
+        if owned:
             subprocess.run([ROOT / "tools" / "wine-prefix", prefix, arch], env=self.env, check=True)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+            subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         self.desktop = None
 
     def _start_xvfb(self):
@@ -60,7 +63,8 @@ class WineSession:
         raise RuntimeError("no free X display")
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
+        if self.owned:
+            subprocess.run(["wineserver", "-k"], env=self.env)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -93,8 +97,13 @@ class WineSession:
                                 stderr=subprocess.DEVNULL)
         self.dialog(wait_ms=15000)
         if self.desktop is None:
-            self.desktop = self.xdotool("search", "--sync", "--name", "Wine desktop").split()[0]
-        self.xdotool("windowfocus", "--sync", self.desktop)
+            # Our prefixes run in a Wine virtual desktop; another prefix may put the dialog
+            # straight on the X screen, whose coordinates are then the same.
+            found = subprocess.run(["xdotool", "search", "--name", "Wine desktop"], env=self.env,
+                                   stdout=subprocess.PIPE, text=True).stdout.split()
+            self.desktop = found[0] if found else ""
+        if self.desktop:
+            self.xdotool("windowfocus", "--sync", self.desktop)
         left, top, right, _ = self.window
         self.click((left + right) // 2, top + 10)  # the caption makes it Wine's foreground window
         return proc
@@ -122,7 +131,8 @@ class WineSession:
                               text=True).stdout
 
     def click(self, x, y):
-        self.xdotool("mousemove", "--window", self.desktop, str(x), str(y), "click", "1")
+        where = ["--window", self.desktop] if self.desktop else []
+        self.xdotool("mousemove", *where, str(x), str(y), "click", "1")
 
     def click_control(self, number):
         left, top, right, bottom = self.dialog()["controls"][number]["rect"]
