@@ -11,7 +11,7 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
 from wine_session import WineSession, wait_for  # noqa: E402
 
-SZ, EXPAND_SZ, BINARY, DWORD = 1, 2, 3, 4
+SZ, BINARY, DWORD = 1, 3, 4
 CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
 GUEST_BOX, CONNECT_EDIT, CONNECT_BOX, OK, CANCEL, DISCONNECT_EDIT, DISCONNECT_BOX = (
     1000, 1001, 1002, 1, 2, 1005, 1006)

@@ -26,10 +26,6 @@ struct Seed {
     std::string data;
 };
 
-std::string Below(const char* path) {
-    return strcmp(path, ".") == 0 ? kServicesKey : std::string(kServicesKey) + "\\" + path;
-}
-
 std::string Line(const char* path, const char* name, DWORD type, const std::string& data) {
     return std::string(path) + "|" + name + "|" + std::to_string(type) + "|" + ToHex(data);
 }
@@ -39,7 +35,7 @@ std::string Sz(const std::string& text) { return text + '\0'; }
 void Reset(const std::vector<Seed>& seeds) {
     ASSERT_EQ(ERROR_SUCCESS, ClearSettings());
     for (size_t i = 0; i < seeds.size(); ++i)
-        ASSERT_EQ(ERROR_SUCCESS, SetValue(Below(seeds[i].path), seeds[i].name, seeds[i].type,
+        ASSERT_EQ(ERROR_SUCCESS, SetValue(SettingsPath(seeds[i].path), seeds[i].name, seeds[i].type,
                                           seeds[i].data));
 }
 
@@ -126,9 +122,9 @@ TEST(Win32Registry, SkipsAKeyThatCannotBeOpened) {
         const Lines applied = DumpTree(kServicesKey);
         for (const char* path : closed) {
             Reset(before);
-            ASSERT_EQ(ERROR_SUCCESS, DenyKey(Below(path)));
+            ASSERT_EQ(ERROR_SUCCESS, DenyKey(SettingsPath(path)));
             ApplySettings(form);
-            ASSERT_EQ(ERROR_SUCCESS, AllowKey(Below(path)));
+            ASSERT_EQ(ERROR_SUCCESS, AllowKey(SettingsPath(path)));
             // The closed key as seeded, the rest as an unhindered apply leaves them.
             auto inClosedKey = [path](const std::string& line) {
                 return line.substr(0, line.find('|')) == path;

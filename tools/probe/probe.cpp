@@ -21,10 +21,6 @@ namespace {
 
 const char kDialogTitle[] = "Configuration Tool";
 
-std::string FullPath(const char* path) {
-    return strcmp(path, ".") == 0 ? kServicesKey : std::string(kServicesKey) + "\\" + path;
-}
-
 int Dump() {
     std::vector<std::string> lines = DumpTree(kServicesKey);
     for (size_t i = 0; i < lines.size(); ++i) printf("%s\n", lines[i].c_str());
@@ -68,7 +64,7 @@ int Settings() {
 int Reset(int argc, char** argv) {
     LONG status = ClearSettings();
     for (int i = 0; status == ERROR_SUCCESS && i + 3 < argc; i += 4)
-        status = SetValue(FullPath(argv[i]), argv[i + 1], strtoul(argv[i + 2], NULL, 10),
+        status = SetValue(SettingsPath(argv[i]), argv[i + 1], strtoul(argv[i + 2], NULL, 10),
                           FromHex(argv[i + 3]));
     if (status != ERROR_SUCCESS) fprintf(stderr, "probe: reset failed: %ld\n", status);
     return status == ERROR_SUCCESS ? 0 : 1;
@@ -129,8 +125,8 @@ int main(int argc, char** argv) {
     if (command == "dump") return Dump();
     if (command == "settings") return Settings();
     if (command == "reset") return Reset(argc - 2, argv + 2);
-    if (command == "deny" && argc == 3) return DenyKey(FullPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
-    if (command == "allow" && argc == 3) return AllowKey(FullPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
+    if (command == "deny" && argc == 3) return DenyKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
+    if (command == "allow" && argc == 3) return AllowKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
     if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
     if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
     fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"

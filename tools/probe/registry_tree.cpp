@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -73,6 +74,10 @@ std::vector<std::string> DumpTree(const char* root) {
     }
     std::sort(lines.begin(), lines.end());
     return lines;
+}
+
+std::string SettingsPath(const char* path) {
+    return strcmp(path, ".") == 0 ? kServicesKey : std::string(kServicesKey) + "\\" + path;
 }
 
 LONG ClearSettings() {

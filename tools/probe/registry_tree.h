@@ -11,6 +11,9 @@
 // ("path|name|type|hex bytes"), sorted. Nothing when the root does not exist.
 std::vector<std::string> DumpTree(const char* root);
 
+// A key below the settings key by its relative path; "." is the settings key itself.
+std::string SettingsPath(const char* path);
+
 // Deletes the settings key and all below it, opening up first any of our keys that was closed.
 LONG ClearSettings();
 
