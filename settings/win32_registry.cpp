@@ -3,6 +3,12 @@
 
 #include "registry_writer.h"
 
+// On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where the connection
+// software reads its settings; a 64-bit build would quietly write the other view.
+#ifdef _WIN64
+#error "ConfigTool is a 32-bit program: build it for x86 (Win32), not for 64-bit Windows."
+#endif
+
 namespace {
 
 HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }

@@ -9,6 +9,7 @@
 #include "gtest/gtest.h"
 #include "model_registry.h"
 #include "settings.h"
+#include "settings_tree.h"
 
 namespace {
 
@@ -18,18 +19,7 @@ const std::string S = kServicesKey, C = kConnectKey, D = kDisconnectKey;
 const ModelValue kOldCommand = {kRegSz, std::string("OLD.EXE\0", 8)};
 const ModelValue kNotOurs = {kRegSz, std::string("keep me\0", 8)};
 
-std::string Escape(const std::string& bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        unsigned char c = bytes[i];
-        char hex[8];
-        snprintf(hex, sizeof hex, "\\x%02x", c);
-        out += (c >= 0x20 && c < 0x7f && c != '\\') ? std::string(1, c) : std::string(hex);
-    }
-    return out;
-}
-
-// Our three keys by letter, so that the tables stay readable.
+// Our three keys by letter, so that the call tables stay readable.
 std::string Alias(const std::string& path) {
     if (path == C) return "C";
     if (path == D) return "D";
@@ -41,14 +31,13 @@ std::string Alias(const std::string& path) {
 Lines Render(const ModelKeys& keys) {
     Lines lines;
     for (ModelKeys::const_iterator k = keys.begin(); k != keys.end(); ++k) {
-        std::string alias = Alias(k->first);
-        if (k->first.compare(0, S.size(), S) == 0) lines.push_back(alias);
+        std::string path = TreePath(k->first);
+        if (path != k->first) lines.push_back(path);
         for (std::map<std::string, ModelValue>::const_iterator v = k->second.begin();
              v != k->second.end(); ++v)
-            lines.push_back(alias + " " + v->first + " = " + std::to_string(v->second.type) + ":" +
-                            Escape(v->second.data));
+            lines.push_back(TreeValue(path, v->first, v->second.type, v->second.data));
     }
-    return lines;
+    return SortedTree(lines);
 }
 
 Lines Render(const std::vector<ModelCall>& calls) {
@@ -56,7 +45,7 @@ Lines Render(const std::vector<ModelCall>& calls) {
     for (size_t i = 0; i < calls.size(); ++i) {
         std::string line = calls[i].op + " " + Alias(calls[i].path);
         if (!calls[i].name.empty()) line += " " + calls[i].name;
-        if (!calls[i].data.empty()) line += " " + Escape(calls[i].data);
+        if (!calls[i].data.empty()) line += " " + EscapeBytes(calls[i].data);
         lines.push_back(line);
     }
     return lines;
@@ -75,23 +64,24 @@ struct ApplyCase {
     Lines calls;  // empty: not checked for this case
 };
 
-const std::string kOne = "4:\\x01\\x00\\x00\\x00";
+const std::string kGuestOne = ".|GuestOnly|4|\\x01\\x00\\x00\\x00";
+const std::string kC = "AutoStartOnConnect", kD = "AutoStartOnDisconnect";
 const std::string k255(255, 'A');
 
 TEST(ApplySettings, LeavesTheRegistryTheFormDescribes) {
     const ApplyCase cases[] = {
         // Every box cleared: the values go, the subkeys are made, exactly nine calls in order.
         {__LINE__, {}, Form(false, false, "NOTEPAD.EXE", false, "CMD.EXE"),
-         {"S", "C", "D"},
+         {".", kC, kD},
          {"open S", "delete S GuestOnly", "close S", "open C", "delete C TestApp", "close C",
           "open D", "delete D TestApp", "close D"}},
         {__LINE__, {{S, {{"GuestOnly", {kRegDword, std::string("\1\0\0\0", 4)}}}},
                     {C, {{"TestApp", kOldCommand}}}, {D, {{"TestApp", kOldCommand}}}},
-         Form(false, false, "", false, ""), {"S", "C", "D"}, {}},
+         Form(false, false, "", false, ""), {".", kC, kD}, {}},
         // Every box checked: GuestOnly is exactly REG_DWORD 1, the commands NUL-terminated REG_SZ.
         {__LINE__, {}, Form(true, true, "NOTEPAD.EXE", true, "CMD.EXE"),
-         {"S", "S GuestOnly = " + kOne, "C", "C TestApp = 1:NOTEPAD.EXE\\x00", "D",
-          "D TestApp = 1:CMD.EXE\\x00"},
+         {".", kGuestOne, kC, kC + "|TestApp|1|NOTEPAD.EXE\\x00", kD,
+          kD + "|TestApp|1|CMD.EXE\\x00"},
          {"open S", "number S GuestOnly \\x01\\x00\\x00\\x00", "close S", "open C",
           "command C TestApp NOTEPAD.EXE\\x00", "close C", "open D",
           "command D TestApp CMD.EXE\\x00", "close D"}},
@@ -100,38 +90,38 @@ TEST(ApplySettings, LeavesTheRegistryTheFormDescribes) {
                     {C, {{"TestApp", {kRegDword, std::string("\1\0\0\0", 4)}}}},
                     {D, {{"TestApp", {kRegExpandSz, std::string("%X%\0", 4)}}}}},
          Form(true, true, "A", true, "B"),
-         {"S", "S GuestOnly = " + kOne, "C", "C TestApp = 1:A\\x00", "D", "D TestApp = 1:B\\x00"},
+         {".", kGuestOne, kC, kC + "|TestApp|1|A\\x00", kD, kD + "|TestApp|1|B\\x00"},
          {}},
         // The longest command is stored whole: 255 characters and one NUL.
         {__LINE__, {}, Form(false, true, k255, false, ""),
-         {"S", "C", "C TestApp = 1:" + k255 + "\\x00", "D"}, {}},
+         {".", kC, kC + "|TestApp|1|" + k255 + "\\x00", kD}, {}},
         // Text is stored as given: spaces, quotes, backslashes, variables, code page 1252 letters.
         {__LINE__, {}, Form(false, true, " ", true, "\"C:\\A B\\%WINDIR%\xe9\xfc.EXE\" /X"),
-         {"S", "C", "C TestApp = 1: \\x00", "D",
-          "D TestApp = 1:\"C:\\x5cA B\\x5c%WINDIR%\\xe9\\xfc.EXE\" /X\\x00"},
+         {".", kC, kC + "|TestApp|1| \\x00", kD,
+          kD + "|TestApp|1|\"C:\\x5cA B\\x5c%WINDIR%\\xe9\\xfc.EXE\" /X\\x00"},
          {}},
         // A checked box with an empty command keeps the old command and never stores an empty one.
         {__LINE__, {{C, {{"TestApp", kOldCommand}}}}, Form(false, true, "", true, ""),
-         {"S", "C", "C TestApp = 1:OLD.EXE\\x00", "D"},
+         {".", kC, kC + "|TestApp|1|OLD.EXE\\x00", kD},
          {"open S", "delete S GuestOnly", "close S", "open C", "close C", "open D", "close D"}},
         // Connect and disconnect commands go to different keys; one never touches the other.
         {__LINE__, {{D, {{"TestApp", kOldCommand}}}}, Form(false, true, "X.EXE", true, ""),
-         {"S", "C", "C TestApp = 1:X.EXE\\x00", "D", "D TestApp = 1:OLD.EXE\\x00"}, {}},
+         {".", kC, kC + "|TestApp|1|X.EXE\\x00", kD, kD + "|TestApp|1|OLD.EXE\\x00"}, {}},
         {__LINE__, {{C, {{"TestApp", kOldCommand}}}}, Form(false, false, "", true, "Y.EXE"),
-         {"S", "C", "D", "D TestApp = 1:Y.EXE\\x00"}, {}},
+         {".", kC, kD, kD + "|TestApp|1|Y.EXE\\x00"}, {}},
         // Values and keys that are not ours are left alone, whatever the form says.
         {__LINE__, {{S, {{"Other", kNotOurs}}}, {S + "\\Extra", {{"GuestOnly", kNotOurs}}},
                     {C, {{"Other", kNotOurs}}}, {"Software\\Other", {{"TestApp", kNotOurs}}}},
          Form(false, false, "", false, ""),
-         {"S", "S Other = 1:keep me\\x00", "C", "C Other = 1:keep me\\x00", "D", "S\\Extra",
-          "S\\Extra GuestOnly = 1:keep me\\x00", "Software\\Other TestApp = 1:keep me\\x00"},
+         {".", ".|Other|1|keep me\\x00", kC, kC + "|Other|1|keep me\\x00", kD, "Extra",
+          "Extra|GuestOnly|1|keep me\\x00", "Software\\Other|TestApp|1|keep me\\x00"},
          {}},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const ApplyCase& c = cases[i];
         ResetModel(c.before);
         ApplySettings(c.form);
-        EXPECT_EQ(c.after, Render(gModel.keys)) << "case at line " << c.line;
+        EXPECT_EQ(SortedTree(c.after), Render(gModel.keys)) << "case at line " << c.line;
         if (!c.calls.empty()) {
             EXPECT_EQ(c.calls, Render(gModel.calls)) << "case at line " << c.line;
         }

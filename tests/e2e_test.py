@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
 """ConfigTool.exe end to end under Wine, driven by keyboard and mouse through the X server.
 
-usage: e2e_test.py BUILD_DIR
+usage: e2e_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
 Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
-exit code and the whole settings tree afterwards.
+exit code and the whole settings tree afterwards. The Wine prefixes are made in DIR.
 """
-import pathlib
+import argparse
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
-from wine_session import WineSession, wait_for  # noqa: E402
+from harness.wine_session import WineSession, stop_on_signals, wait_for
 
 SZ, BINARY, DWORD = 1, 3, 4
 CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
@@ -22,18 +21,18 @@ NOT_OURS = [(".", "Other", SZ, b"keep\0"), (CONNECT, "Other", BINARY, b"\1\2"),
             ("Extra", "TestApp", SZ, b"X\0")]
 
 
-def tree(guest=False, connect=None, disconnect=None, extra=()):
-    """The settings tree as `probe dump` prints it, after an OK with these results."""
-    lines = [".", CONNECT, DISCONNECT]
+def tree(guest=False, connect=None, disconnect=None, extra=(), encoding="cp1252"):
+    """The settings tree as the probe's dump reads (read_tree), after an OK with these results."""
+    want = {(".",), (CONNECT,), (DISCONNECT,)}
     for path, name, kind, data in extra:
-        lines += [path, f"{path}|{name}|{kind}|{data.hex()}"]
+        want |= {(path,), (path, name, kind, data)}
     if guest:
-        lines.append(".|GuestOnly|4|01000000")
+        want.add((".", "GuestOnly", DWORD, b"\1\0\0\0"))
     for path, command in ((CONNECT, connect), (DISCONNECT, disconnect)):
         if command is not None:
-            data = command.encode("latin-1") + bytes(1)
-            lines.append(f"{path}|TestApp|1|{data.hex()}")
-    return sorted(set(lines))
+            data = command if isinstance(command, bytes) else command.encode(encoding)
+            want.add((path, "TestApp", SZ, data + bytes(1)))
+    return want
 
 
 def check_fresh_dialog(s):
@@ -139,20 +138,18 @@ def run_scenario(s, name, before, actions, after, closed=None):
     seeded = s.dump()
     if closed:
         s.probe("deny", closed)
-    proc = s.launch()
+    s.launch()
     try:
         for action in actions:
             action(s)
-        code = proc.wait(timeout=15)
+        code = s.wait_for_exit()
     finally:
-        if proc.poll() is None:
-            proc.kill()
-    expect(code == 0, f"exit code {code}")
-    if closed:
-        s.probe("allow", closed)
+        if closed:
+            s.probe("allow", closed)
+    expect(code == 0, f"exit code {code:#x}")
     got = s.dump()
     want = seeded if after is None else after
-    expect(got == want, f"registry\n  got  {got}\n  want {want}")
+    expect(got == want, f"registry\n  only got  {sorted(got - want)}\n  only want {sorted(want - got)}")
 
 
 def check_64bit_view(s):
@@ -166,25 +163,30 @@ def check_64bit_view(s):
         expect(code == want, f"{view}-bit view of Software\\{path}...: reg query gave {code}")
 
 
-def run_all(session, scenarios):
+def run_all(session_args, scenarios):
     passed = 0
-    for name, run in scenarios:
-        try:
-            run(session)
-            passed += 1
-            print(f"ok    {name}")
-        except Exception as error:  # report every scenario, not just the first failure
-            failures.append(name)
-            print(f"FAIL  {name}: {error}")
-    session.close()
+    with WineSession(**session_args) as session:
+        for name, run in scenarios:
+            try:
+                run(session)
+                passed += 1
+                print(f"ok    {name}", flush=True)
+            except Exception as error:  # report every scenario, not just the first failure
+                failures.append(name)
+                print(f"FAIL  {name}: {error}", flush=True)
     return passed
 
 
 def main():
-    build = sys.argv[1]
-    passed = run_all(WineSession(build, f"{build}/wine-e2e"),
+    parser = argparse.ArgumentParser()
+    for option in ("--exe", "--probe", "--work"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    stop_on_signals()
+    programs = {"exe": args.exe, "probe": args.probe}
+    passed = run_all(dict(programs, prefix=f"{args.work}/wine32"),
                      [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS])
-    passed += run_all(WineSession(build, f"{build}/wine-e2e64", arch="win64"),
+    passed += run_all(dict(programs, prefix=f"{args.work}/wine64", arch="win64"),
                       [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)])
     closed = sum(len(row) > 4 for row in SCENARIOS)
     print(f"reliability: {passed + len(failures)} scenarios through the real dialog, {closed} with a "

@@ -27,7 +27,7 @@ struct Seed {
 };
 
 std::string Line(const char* path, const char* name, DWORD type, const std::string& data) {
-    return std::string(path) + "|" + name + "|" + std::to_string(type) + "|" + ToHex(data);
+    return TreeValue(path, name, type, data);
 }
 
 std::string Sz(const std::string& text) { return text + '\0'; }
@@ -44,12 +44,11 @@ Lines Tree(Lines values) {
     values.push_back(".");
     values.push_back(kConnect);
     values.push_back(kDisconnect);
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    return values;
+    return SortedTree(values);
 }
 
 const std::string kOne("\1\0\0\0", 4);
+const std::string kLarge(100000, '\x7f');
 const std::string k255 = "\"C:\\Program Files\\" + std::string(236, 'X') + "\"";
 const std::vector<Seed> kOld = {{".", "GuestOnly", REG_DWORD, kOne},
                                 {kConnect, "TestApp", REG_SZ, Sz("OLD.EXE")},
@@ -96,6 +95,9 @@ TEST(Win32Registry, StoresExactlyWhatTheFormSays) {
         {__LINE__, kWrongTypes, Form(false, false, "", false, ""), Tree({})},
         {__LINE__, {{".", "GuestOnly", REG_BINARY, kOne}}, Form(true, false, "", false, ""),
          Tree({Line(".", "GuestOnly", REG_DWORD, kOne)})},
+        // Values larger than any fixed buffer are still seen whole.
+        {__LINE__, {{"Extra", "Large", REG_BINARY, kLarge}}, Form(false, false, "", false, ""),
+         Tree({"Extra", Line("Extra", "Large", REG_BINARY, kLarge)})},
         {__LINE__, kOld, Form(true, true, "", true, ""),
          Tree({Line(".", "GuestOnly", REG_DWORD, kOne),
                Line(kConnect, "TestApp", REG_SZ, Sz("OLD.EXE")),

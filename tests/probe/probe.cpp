@@ -6,6 +6,8 @@
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
 //   probe dialog [WAIT_MS]         waits for the dialog, then prints its window and controls
 //   probe clip HEX                 puts the bytes on the clipboard as text
+//   probe ok EXE                   starts the program, checks its three boxes and presses OK;
+//                                  prints "pid PID" in hex first, to find it in a relay trace
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "registry_tree.h"
+#include "resource.h"
 #include "settings.h"
 
 namespace {
@@ -70,13 +73,20 @@ int Reset(int argc, char** argv) {
     return status == ERROR_SUCCESS ? 0 : 1;
 }
 
-int Dialog(DWORD waitMs) {
-    HWND dialog = NULL;
+// The visible dialog (of that process, if `process` is not 0), or NULL once waitMs have passed.
+HWND WaitForDialog(DWORD waitMs, DWORD process) {
     for (DWORD start = GetTickCount();; Sleep(20)) {
-        dialog = FindWindowA("#32770", kDialogTitle);
-        if ((dialog && IsWindowVisible(dialog)) || GetTickCount() - start > waitMs) break;
+        HWND dialog = FindWindowA("#32770", kDialogTitle);
+        DWORD owner = 0;
+        if (dialog) GetWindowThreadProcessId(dialog, &owner);
+        if (dialog && IsWindowVisible(dialog) && (!process || owner == process)) return dialog;
+        if (GetTickCount() - start > waitMs) return NULL;
     }
-    if (!dialog || !IsWindowVisible(dialog)) {
+}
+
+int Dialog(DWORD waitMs) {
+    HWND dialog = WaitForDialog(waitMs, 0);
+    if (!dialog) {
         fprintf(stderr, "probe: no dialog\n");
         return 1;
     }
@@ -108,14 +118,57 @@ int Dialog(DWORD waitMs) {
 }
 
 int Clip(const std::string& text) {
+    // EmptyClipboard gives the clipboard to the window that opened it: without one it has no owner.
+    HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    if (!memory || !OpenClipboard(NULL)) return 1;
-    memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
-    GlobalUnlock(memory);
-    EmptyClipboard();
-    bool stored = SetClipboardData(CF_TEXT, memory) != NULL;
-    CloseClipboard();
-    return stored ? 0 : 1;
+    void* bytes = memory ? GlobalLock(memory) : NULL;
+    const char* failed = !owner ? "CreateWindowEx" : !bytes ? "GlobalAlloc" : NULL;
+    if (bytes) {
+        memcpy(bytes, text.c_str(), text.size() + 1);
+        GlobalUnlock(memory);
+    }
+    if (!failed && !OpenClipboard(owner)) failed = "OpenClipboard";
+    if (!failed) {
+        if (!EmptyClipboard()) failed = "EmptyClipboard";
+        else if (SetClipboardData(CF_TEXT, memory)) memory = NULL;  // the clipboard's now
+        else failed = "SetClipboardData";
+        CloseClipboard();
+    }
+    // A failed SetClipboardData leaves the memory ours (cppcheck takes it as always given away).
+    // cppcheck-suppress doubleFree
+    if (memory) GlobalFree(memory);
+    if (owner) DestroyWindow(owner);
+    if (failed) fprintf(stderr, "probe: %s failed: %lu\n", failed, GetLastError());
+    return failed ? 1 : 0;
+}
+
+int PressOk(const char* exe) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    char commandLine[MAX_PATH + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
+    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fprintf(stderr, "probe: cannot start %s: %lu\n", exe, GetLastError());
+        return 1;
+    }
+    printf("pid %04lx\n", process.dwProcessId);
+    fflush(stdout);
+    int status = 1;
+    HWND dialog = WaitForDialog(15000, process.dwProcessId);
+    if (dialog) {
+        const int boxes[] = {IDC_FORCE_GUESTONLY, IDC_RUN_ON_CONNECT, IDC_RUN_ON_DISCONNECT};
+        for (int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        if (WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0) status = 0;
+    }
+    if (status) {
+        fprintf(stderr, "probe: %s %s\n", exe, dialog ? "did not end after OK" : "showed no dialog");
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
 }
 
 }  // namespace
@@ -129,7 +182,8 @@ int main(int argc, char** argv) {
     if (command == "allow" && argc == 3) return AllowKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
     if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
     if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
+    if (command == "ok" && argc == 3) return PressOk(argv[2]);
     fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
-                    " allow PATH | dialog [WAIT_MS] | clip HEX\n");
+                    " allow PATH | dialog [WAIT_MS] | clip HEX | ok EXE\n");
     return 2;
 }

@@ -1,15 +1,16 @@
 // Reads, resets and seeds a registry subtree under HKEY_LOCAL_MACHINE, for the probe and the tests.
-#ifndef CONFIGTOOL_TOOLS_REGISTRY_TREE_H
-#define CONFIGTOOL_TOOLS_REGISTRY_TREE_H
+#ifndef CONFIGTOOL_TESTS_PROBE_REGISTRY_TREE_H
+#define CONFIGTOOL_TESTS_PROBE_REGISTRY_TREE_H
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
-// One line per key ("." for the root, else the path below it) and one per value
-// ("path|name|type|hex bytes"), sorted. Nothing when the root does not exist.
-std::vector<std::string> DumpTree(const char* root);
+#include "settings_tree.h"
+
+// The tree below `root` (a path below HKEY_LOCAL_MACHINE) as the tests write trees out, with a
+// line "KEY (denied)" for a key that cannot be read. Nothing when the root does not exist.
+TreeLines DumpTree(const char* root);
 
 // A key below the settings key by its relative path; "." is the settings key itself.
 std::string SettingsPath(const char* path);

@@ -3,13 +3,10 @@
 //                          round; for each start prints "INDEX MS_TO_VISIBLE MS_TO_READY
 //                          MS_FROM_OK_TO_EXIT PEAK_WORKING_SET_BYTES", ready being when the
 //                          shown dialog has been painted and waits for input
-//   launcher check EXE     checks the three boxes and presses OK (for a relay trace of the writes);
-//                          prints "pid PID" in hex, to pick the program's lines from the trace
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 namespace {
 
@@ -47,12 +44,14 @@ bool Start(const char* exe, Run* run) {
     return false;
 }
 
-// Presses OK and waits for the process to end.
-void Finish(Run* run) {
+// Presses OK and waits for the process to end; one that does not end is ended.
+bool Finish(Run* run) {
     PostMessageA(run->dialog, WM_COMMAND, IDOK, 0);
-    WaitForSingleObject(run->process.hProcess, INFINITE);
+    bool ended = WaitForSingleObject(run->process.hProcess, 20000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(run->process.hProcess, 1);
     CloseHandle(run->process.hThread);
     CloseHandle(run->process.hProcess);
+    return ended;
 }
 
 int Time(int rounds, int count, char** exes) {
@@ -72,7 +71,10 @@ int Time(int rounds, int count, char** exes) {
             memory.cb = sizeof memory;
             GetProcessMemoryInfo(run.process.hProcess, &memory, sizeof memory);
             double ok = Now();
-            Finish(&run);
+            if (!Finish(&run)) {
+                fprintf(stderr, "launcher: %s did not end after OK\n", exes[i]);
+                return 1;
+            }
             printf("%d %.2f %.2f %.2f %lu\n", i, visible - start, ready - start, Now() - ok,
                    static_cast<unsigned long>(memory.PeakWorkingSetSize));
             fflush(stdout);
@@ -81,22 +83,11 @@ int Time(int rounds, int count, char** exes) {
     return 0;
 }
 
-int Check(const char* exe) {
-    Run run;
-    if (!Start(exe, &run)) return 1;
-    printf("pid %04lx\n", run.process.dwProcessId);
-    const int boxes[] = {1000, 1002, 1006};
-    for (int id : boxes) SendDlgItemMessageA(run.dialog, id, BM_SETCHECK, BST_CHECKED, 0);
-    Finish(&run);
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&gFrequency);
-    if (argc == 3 && strcmp(argv[1], "check") == 0) return Check(argv[2]);
     if (argc >= 3 && atoi(argv[1]) > 0) return Time(atoi(argv[1]), argc - 2, argv + 2);
-    fprintf(stderr, "usage: launcher RUNS EXE... | launcher check EXE\n");
+    fprintf(stderr, "usage: launcher RUNS EXE...\n");
     return 2;
 }

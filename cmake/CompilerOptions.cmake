@@ -1,0 +1,27 @@
+# Compiler and linker options, chosen by the kind of compiler: an MSVC-style front end (cl.exe,
+# clang-cl) or a GCC-style one (GCC, Clang).
+#   PROGRAM_COMPILE_OPTIONS  for the program's own code, which uses no exceptions or RTTI
+#   PROGRAM_LINK_OPTIONS     for ConfigTool.exe and the programs built like it
+
+if(MSVC)
+  add_compile_options(/W4 /WX)
+  set(PROGRAM_COMPILE_OPTIONS /GR- /EHs-c-)
+  set(PROGRAM_LINK_OPTIONS)
+  if(WIN32)
+    # The C runtime linked in, so the .exe needs no runtime DLL beyond the system's.
+    set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+    # No time stamps, so the same sources give the same bytes; and no manifest, as with GCC.
+    add_compile_options(/Brepro)
+    add_link_options(/Brepro /MANIFEST:NO)
+  endif()
+else()
+  add_compile_options(-Wall -Wextra -Werror)
+  set(PROGRAM_COMPILE_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+  set(PROGRAM_LINK_OPTIONS)
+  if(WIN32)
+    # No runtime DLLs beside the .exe, and no time stamp or build path in it.
+    add_link_options(-static -Wl,--no-insert-timestamp)
+    add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+    set(PROGRAM_LINK_OPTIONS -s)
+  endif()
+endif()

@@ -1,0 +1,261 @@
+"""A private Wine prefix on a virtual X screen, with ConfigTool driven through real X input.
+
+Used by the end-to-end tests, tools/run and the benchmark. Every wait has a time limit, and a
+session tears down what it started (the program, the Wine server, Xvfb) however it ends.
+Output of Wine processes always goes to files: Wine's background processes inherit pipes and
+would keep a reader waiting.
+
+usage: wine_session.py prefix DIR [win32|win64]   makes the private prefix DIR, once
+"""
+import ctypes
+import os
+import pathlib
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+# Long enough to carry the server from one program to the next, short enough not to outlive us.
+SERVER_LINGER_SECONDS = "20"
+
+
+def wait_for(condition, timeout=10.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(0.05)
+
+
+def _die_with_parent():
+    """For Popen: the child is killed when this process dies, even by SIGKILL (Linux)."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+def run(args, env, timeout, what=None):
+    """Runs a command with its output in a file; returns (exit code, output)."""
+    with tempfile.TemporaryFile() as out:
+        try:
+            code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            raise TimeoutError(f"{what or args[0]} did not finish in {timeout} s") from None
+        out.seek(0)
+        return code, out.read().decode("latin-1").replace("\r\n", "\n")
+
+
+def make_prefix(prefix, arch="win32"):
+    """Makes a private prefix once: Wine's own fonts, a virtual desktop (which keeps keyboard
+    focus to itself on an X server with no window manager) and no crash dialog (which would wait
+    for a click that never comes)."""
+    prefix = pathlib.Path(prefix).resolve()
+    ready = prefix / ".configtool-ready"
+    if ready.exists():
+        return
+    env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET)
+    subprocess.run(["rm", "-rf", str(prefix)], check=True)
+    prefix.parent.mkdir(parents=True, exist_ok=True)
+    run(["wineboot", "-i"], env, 180, "wineboot")
+    # Debian's Wine does not find its own fonts (fonts-wine) by itself; without them the dialog's
+    # Tahoma and the caption buttons' Marlett fall back to other fonts and every size changes.
+    fonts = prefix / "drive_c" / "windows" / "Fonts"
+    for font in pathlib.Path("/usr/share/wine/fonts").glob("*.ttf"):
+        if not (fonts / font.name).exists():
+            (fonts / font.name).write_bytes(font.read_bytes())
+    for key, name, kind, data in ((r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "Default"),
+                                  (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ",
+                                   "1024x768"),
+                                  (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")):
+        code, _ = run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env, 60)
+        if code:
+            raise RuntimeError(f"could not set {key}\\{name} in {prefix}")
+    run(["wineserver", "-w"], env, 60, "wineserver -w")
+    ready.touch()
+
+
+def read_tree(lines):
+    """The probe's dump as a set: ("KEY",) for a key, (KEY, NAME, TYPE, bytes) for a value."""
+    def unescape(text):
+        return re.sub(rb"\\x([0-9a-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
+                      text.encode("latin-1"))
+    tree = set()
+    for line in lines:
+        parts = line.split("|")
+        tree.add((line,) if len(parts) == 1 else
+                 (parts[0], unescape(parts[1]).decode("latin-1"), int(parts[2]), unescape(parts[3])))
+    return tree
+
+
+class WineSession:
+    def __init__(self, prefix, exe, probe=None, arch="win32", display=None, owned=True, env=None):
+        """owned: the project's own prefix, made here if need be. Someone else's (owned=False) is
+        used as it is: it keeps its architecture and its Wine server is left alone.
+        env: more environment for every Wine process (a locale, say)."""
+        self.owned = owned
+        self.exe, self.probe_exe = exe, probe
+        prefix = pathlib.Path(prefix).resolve()
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), **QUIET, **(env or {}))
+        if owned:
+            self.env["WINEARCH"] = arch
+        self.xvfb = self.program = None
+        self.desktop = None
+        try:
+            if display is None:
+                self.xvfb, display = self._start_xvfb()
+            self.env["DISPLAY"] = display
+            if owned:
+                make_prefix(prefix, arch)
+                run(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
+        except BaseException:
+            self.close()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+    def _start_xvfb(self):
+        """Xvfb picks a free display itself and writes its number to us: two sessions never
+        share one."""
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            number = pipe.readline().strip()  # empty when Xvfb died
+        if not number:
+            xvfb.kill()
+            raise RuntimeError("Xvfb did not start")
+        return xvfb, f":{number}"
+
+    def close(self):
+        if self.program and self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+        if self.owned:
+            run(["wineserver", "-k"], self.env, 30, "wineserver -k")
+        if self.xvfb:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+            self.xvfb = None
+
+    def run(self, *args, check=True, timeout=60, env=None):
+        """Runs a Windows program to its end; returns (exit code, stdout)."""
+        code, text = run(["wine", *args], dict(self.env, **(env or {})), timeout, args[0])
+        if check and code != 0:
+            raise RuntimeError(f"{' '.join(map(str, args))} exited with {code:#x}")
+        return code, text
+
+    def probe(self, *args, check=True):
+        return self.run(self.probe_exe, *args, check=check)[1]
+
+    def dump(self):
+        return read_tree(self.probe("dump").splitlines())
+
+    def reset(self, values=()):
+        """values: (path below the settings key, name, type, bytes) tuples."""
+        args = [str(part) if i % 4 != 3 else part.hex() for v in values for i, part in enumerate(v)]
+        self.probe("reset", *args)
+
+    def launch(self):
+        """Starts ConfigTool.exe, waits for its dialog and gives it the keyboard."""
+        if not os.path.isfile(self.exe):
+            raise FileNotFoundError(f"no program {self.exe}")
+        self.program = subprocess.Popen(["wine", str(self.exe)], env=self.env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        preexec_fn=_die_with_parent)
+        # Until the dialog shows, or the program has ended without one.
+        wait_for(lambda: self.program.poll() is not None or
+                         self.run(self.probe_exe, "dialog", 500, check=False)[0] == 0,
+                         timeout=20, what="the dialog")
+        self.dialog()
+        if self.desktop is None:
+            # Our prefixes run in a Wine virtual desktop; another prefix may put the dialog
+            # straight on the X screen, whose coordinates are then the same.
+            found = self.xdotool("search", "--name", "Wine desktop", check=False).split()
+            self.desktop = found[0] if found else ""
+        if self.desktop:
+            self.xdotool("windowfocus", "--sync", self.desktop)
+        left, top, right, _ = self.window
+        self.click((left + right) // 2, top + 10)  # the caption makes it Wine's foreground window
+        return self.program
+
+    def wait_for_exit(self, timeout=15):
+        """The program's exit code; a program still running then is killed and that is an error."""
+        try:
+            return self.program.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.program.kill()
+            self.program.wait()
+            raise TimeoutError(f"ConfigTool.exe was still running {timeout} s later") from None
+
+    def dialog(self, wait_ms=0):
+        """The dialog as the probe sees it: window, focus, tab order, controls by id."""
+        code, out = self.run(self.probe_exe, "dialog", wait_ms, check=False)
+        if code:
+            raise RuntimeError("no Configuration Tool dialog on the screen" +
+                               (f" (the program ended with {self.program.poll():#x})"
+                                if self.program and self.program.poll() is not None else ""))
+        state = {"controls": {}}
+        for line in out.splitlines():
+            word, *rest = line.split(" ")
+            if word == "window":
+                self.window = state["window"] = tuple(map(int, rest))
+            elif word == "focus":
+                state["focus"] = int(rest[0])
+            elif word == "tab":
+                state["tab"] = [int(x) for x in rest]
+            elif word == "control":
+                number, left, top, right, bottom, check = map(int, rest[:6])
+                text = bytes.fromhex(rest[6] if len(rest) > 6 else "")
+                state["controls"][number] = {"rect": (left, top, right, bottom), "check": check,
+                                             "bytes": text, "text": text.decode("latin-1")}
+        return state
+
+    def xdotool(self, *args, check=True):
+        code, out = run(["xdotool", *args], self.env, 30, f"xdotool {args[0]}")
+        if check and code:
+            raise RuntimeError(f"xdotool {' '.join(args)} failed")
+        return out
+
+    def click(self, x, y):
+        where = ["--window", self.desktop] if self.desktop else []
+        self.xdotool("mousemove", *where, str(x), str(y), "click", "1")
+
+    def click_control(self, number):
+        left, top, right, bottom = self.dialog()["controls"][number]["rect"]
+        self.click((left + right) // 2, (top + bottom) // 2)
+
+    def screenshot(self, path):
+        left, top, right, bottom = self.window
+        code, _ = run(["import", "-window", "root", "-crop",
+                       f"{right - left}x{bottom - top}+{left}+{top}", path], self.env, 30, "import")
+        if code:
+            raise RuntimeError("the screenshot failed")
+
+
+def stop_on_signals():
+    """SIGTERM and SIGHUP end the run the way Ctrl-C does, so that sessions still tear down."""
+    def stop(number, _):
+        raise KeyboardInterrupt(f"signal {number}")
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, stop)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) in (3, 4) and sys.argv[1] == "prefix":
+        make_prefix(*sys.argv[2:])
+    else:
+        sys.exit(__doc__.split("usage: ")[1])

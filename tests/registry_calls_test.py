@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""The registry calls of one OK, from Wine's relay trace of the real ConfigTool.exe: exactly nine,
+in order, with the arguments they must have.
+
+usage: registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
+"""
+import argparse
+import pathlib
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+
+from harness.wine_session import WineSession, stop_on_signals
+
+SERVICES = r"Software\\Microsoft\\Windows CE Services"
+HKLM, ALL_ACCESS, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 1, 4
+# One OK with all three boxes checked and the default commands.
+EXPECTED_CALLS = [
+    ("RegCreateKeyExA", [HKLM, SERVICES, 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", "GuestOnly", 0, REG_DWORD, "*", 4]),
+    ("RegCloseKey", ["key"]),
+    ("RegCreateKeyExA", [HKLM, SERVICES + r"\\AutoStartOnConnect", 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", "TestApp", 0, REG_SZ, "*", len("NOTEPAD.EXE") + 1]),
+    ("RegCloseKey", ["key"]),
+    ("RegCreateKeyExA", [HKLM, SERVICES + r"\\AutoStartOnDisconnect", 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", "TestApp", 0, REG_SZ, "*", len("CMD.EXE") + 1]),
+    ("RegCloseKey", ["key"]),
+]
+
+
+def image_range(exe):
+    data = exe.read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    base, = struct.unpack_from("<I", data, pe + 24 + 28)
+    size, = struct.unpack_from("<I", data, pe + 24 + 56)
+    return base, base + size
+
+
+def registry_calls(session, exe, work):
+    """The registry calls that the program itself makes on one OK, from Wine's relay trace."""
+    trace = work / "relay.log"
+    env = dict(session.env, WINEDEBUG="+pid,+relay")
+    with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
+        try:
+            code = subprocess.run(["wine", session.probe_exe, "ok", "Z:" + str(exe).replace("/", "\\")],
+                                  env=env, stdout=printed, stderr=out, timeout=120).returncode
+        except subprocess.TimeoutExpired:
+            raise TimeoutError("the traced run did not finish in 120 s") from None
+        printed.seek(0)
+        pid = re.search(r"pid ([0-9a-f]+)", printed.read())
+    if code or not pid:
+        raise RuntimeError(f"the traced run of {exe} failed ({code:#x})")
+    pid = pid.group(1)
+    low, high = image_range(exe)
+    calls = []
+    # Calls by the program's own code: its process, from an address inside its image.
+    pattern = re.compile(pid + r":[0-9a-f]+:Call advapi32\.(Reg\w+)\((.*)\) ret=([0-9a-f]+)$")
+    for line in trace.read_text(errors="replace").splitlines():
+        match = pattern.search(line)
+        if match and low <= int(match.group(3), 16) < high:
+            args = re.findall(r'[0-9a-f]{8}(?: "((?:[^"\\]|\\.)*)")?', match.group(2))
+            values = re.findall(r'([0-9a-f]{8})(?: "(?:[^"\\]|\\.)*")?', match.group(2))
+            calls.append((match.group(1), [text if text else int(v, 16)
+                                           for v, text in zip(values, args)]))
+    trace.unlink()
+    return calls
+
+
+def check_calls(calls):
+    """Compares with EXPECTED_CALLS: pointers may be anything, a step's handle must be its own."""
+    problems = []
+    if len(calls) != len(EXPECTED_CALLS):
+        problems.append(f"{len(calls)} calls, not {len(EXPECTED_CALLS)}")
+    handle = None
+    for i, ((name, args), (want_name, want_args)) in enumerate(zip(calls, EXPECTED_CALLS)):
+        if name != want_name or len(args) != len(want_args):
+            problems.append(f"call {i + 1}: {name}, not {want_name}")
+            continue
+        for got, want in zip(args, want_args):
+            if want == "key":
+                handle = got if handle is None else handle
+                ok = got == handle
+            else:
+                ok = want == "*" or got == want
+            if not ok:
+                problems.append(f"call {i + 1} {name}: {got!r}, not {want!r}")
+        if name == "RegCloseKey":
+            handle = None
+    return problems
+
+
+def report_calls(calls):
+    problems = check_calls(calls)
+    opens = sum(name == "RegCreateKeyExA" for name, _ in calls)
+    closes = sum(name == "RegCloseKey" for name, _ in calls)
+    print(f"registry calls on OK: {len(calls)} ({opens} opens, {len(calls) - opens - closes} writes "
+          f"or deletes, {closes} closes; goal 9), order and arguments "
+          f"{'as expected' if not problems else 'WRONG: ' + '; '.join(problems)}")
+    return 1 if problems else 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--exe", "--probe", "--work"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    stop_on_signals()
+    work = pathlib.Path(args.work)
+    with WineSession(work / "wine", args.exe, args.probe) as session:
+        return report_calls(registry_calls(session, pathlib.Path(args.exe), work))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
