@@ -30,8 +30,7 @@ def tree(guest=False, connect=None, disconnect=None, extra=(), encoding="cp1252"
         want.add((".", "GuestOnly", DWORD, b"\1\0\0\0"))
     for path, command in ((CONNECT, connect), (DISCONNECT, disconnect)):
         if command is not None:
-            data = command if isinstance(command, bytes) else command.encode(encoding)
-            want.add((path, "TestApp", SZ, data + bytes(1)))
+            want.add((path, "TestApp", SZ, command.encode(encoding) + bytes(1)))
     return want
 
 
@@ -46,11 +45,11 @@ def check_fresh_dialog(s):
     expect(state["window"][:2] == (0, 0), f"window at {state['window'][:2]}")
 
 
-def type_into(s, control, text, paste=False):
+def type_into(s, control, text, paste=False, encoding="cp1252"):
     """Replaces what a box holds, as a person would: click, select it all, then type or paste.
-    Waits until the box shows the text as it will be stored: in capitals, at most 255."""
+    Waits until the box shows the text in capitals and at most 255 characters."""
     if paste:
-        s.probe("clip", text.encode("cp1252").hex())
+        s.probe("clip", text.encode(encoding).hex())
     s.click_control(control)
     s.xdotool("key", "End", "shift+Home")
     if paste:
@@ -61,7 +60,8 @@ def type_into(s, control, text, paste=False):
         s.xdotool("type", "--delay", delay, text)
     else:
         s.xdotool("key", "BackSpace")
-    wait_for(lambda: s.dialog()["controls"][control]["text"] == text.upper()[:255],
+    shown = text.upper()[:255].encode(encoding)
+    wait_for(lambda: s.dialog()["controls"][control]["bytes"] == shown,
              what=f"box {control} to show the text")
 
 
@@ -123,6 +123,17 @@ SCENARIOS = [
     closed_row(".", tree(extra=NOT_OURS)),
     closed_row(CONNECT, tree(guest=True, connect="OLD.EXE", extra=NOT_OURS)),
     closed_row(DISCONNECT, tree(guest=True, disconnect="OLDER.EXE", extra=NOT_OURS)),
+]
+
+# On a double-byte code page the box holds up to 255 characters, more than 255 bytes: what is
+# stored ends after the last whole character that fits.
+JAPANESE = "日本語テキスト漢字かなカナ" * 20  # 240 characters, 480 bytes in code page 932
+DOUBLE_BYTE_SCENARIOS = [
+    (f"code page 932: {n} pasted double-byte characters, {stored} stored", [],
+     [lambda s, n=n: type_into(s, CONNECT_EDIT, JAPANESE[:n], paste=True, encoding="cp932"),
+      lambda s: s.click_control(CONNECT_BOX), lambda s: s.click_control(OK)],
+     tree(connect=JAPANESE[:stored], encoding="cp932"))
+    for n, stored in ((127, 127), (128, 127), (240, 127))
 ]
 
 failures = []
@@ -188,6 +199,10 @@ def main():
                      [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS])
     passed += run_all(dict(programs, prefix=f"{args.work}/wine64", arch="win64"),
                       [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)])
+    japanese = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+    passed += run_all(dict(programs, prefix=f"{args.work}/wine32-ja", env=japanese),
+                      [(row[0], lambda s, row=row: run_scenario(s, *row))
+                       for row in DOUBLE_BYTE_SCENARIOS])
     closed = sum(len(row) > 4 for row in SCENARIOS)
     print(f"reliability: {passed + len(failures)} scenarios through the real dialog, {closed} with a "
           f"key closed, exit code 0 and the registry as expected in each but: {len(failures)}")

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "command_text.h"
 #include "resource.h"
 
 namespace {
@@ -19,6 +20,7 @@ bool IsBoxChecked(HWND hwnd, int id) {
 void ReadCommand(HWND hwnd, int id, char* buffer) {
     memset(buffer, 0, kCommandBufferSize);
     GetDlgItemTextA(hwnd, id, buffer, kCommandBufferSize);
+    CutAfterWholeCharacter(buffer, CP_ACP);
 }
 
 void InitCommandBox(HWND hwnd, int id, const char* command) {

@@ -43,14 +43,15 @@ def run(args, env, timeout, what=None):
     with tempfile.TemporaryFile() as out:
         try:
             code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=subprocess.DEVNULL,
-                                  stdin=subprocess.DEVNULL, timeout=timeout).returncode
+                                  stdin=subprocess.DEVNULL, timeout=timeout,
+                                  preexec_fn=_die_with_parent).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError(f"{what or args[0]} did not finish in {timeout} s") from None
         out.seek(0)
         return code, out.read().decode("latin-1").replace("\r\n", "\n")
 
 
-def make_prefix(prefix, arch="win32"):
+def make_prefix(prefix, arch="win32", extra_env=None):
     """Makes a private prefix once: Wine's own fonts, a virtual desktop (which keeps keyboard
     focus to itself on an X server with no window manager) and no crash dialog (which would wait
     for a click that never comes)."""
@@ -58,7 +59,7 @@ def make_prefix(prefix, arch="win32"):
     ready = prefix / ".configtool-ready"
     if ready.exists():
         return
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET)
+    env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET, **(extra_env or {}))
     subprocess.run(["rm", "-rf", str(prefix)], check=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     run(["wineboot", "-i"], env, 180, "wineboot")
@@ -110,7 +111,7 @@ class WineSession:
                 self.xvfb, display = self._start_xvfb()
             self.env["DISPLAY"] = display
             if owned:
-                make_prefix(prefix, arch)
+                make_prefix(prefix, arch, env)
                 run(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
         except BaseException:
             self.close()
