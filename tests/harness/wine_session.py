@@ -112,6 +112,8 @@ class WineSession:
             self.env["DISPLAY"] = display
             if owned:
                 make_prefix(prefix, arch, env)
+                # A server left from an earlier run would still show windows on its own display.
+                run(["wineserver", "-k"], self.env, 30, "wineserver -k")
                 run(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
         except BaseException:
             self.close()

@@ -1,0 +1,62 @@
+@echo off
+rem Sets ConfigTool's three settings on this computer exactly as the Configuration Tool dialog
+rem does when OK is pressed, for a computer startup script or a management tool. Run it as an
+rem administrator (a startup script runs as SYSTEM). It can run again and again; it exits with 1
+rem when a setting could not be written, else 0.
+rem
+rem The choices: 1 checks a box, 0 clears it. A command is at most 255 characters of plain ASCII,
+rem stored as written here (the dialog stores typed letters in capitals). It may hold spaces,
+rem quotes and parentheses; for one with & | < > ^ or %, use the dialog or the templates. A
+rem checked box with an empty command keeps the command already stored, as in the dialog.
+set "FORCE_GUEST_ONLY=0"
+set "RUN_ON_CONNECT=1"
+set "CONNECT_COMMAND=NOTEPAD.EXE"
+set "RUN_ON_DISCONNECT=0"
+set "DISCONNECT_COMMAND=CMD.EXE"
+
+setlocal EnableExtensions DisableDelayedExpansion
+rem /reg:32: the 32-bit view, where ConfigTool (a 32-bit program) writes, on 32- and 64-bit Windows.
+set "KEY=HKLM\Software\Microsoft\Windows CE Services"
+set "CONNECT_KEY=%KEY%\AutoStartOnConnect"
+set "DISCONNECT_KEY=%KEY%\AutoStartOnDisconnect"
+set "FAILED=0"
+
+rem Failures are seen with "if errorlevel": some cmd versions run "||" when they should not.
+if "%FORCE_GUEST_ONLY%"=="1" reg add "%KEY%" /v GuestOnly /t REG_DWORD /d 1 /f /reg:32 >nul
+if "%FORCE_GUEST_ONLY%"=="1" if errorlevel 1 set "FAILED=1"
+if not "%FORCE_GUEST_ONLY%"=="1" call :DeleteValue "%KEY%" GuestOnly
+
+rem One line each, no blocks, so that parentheses in a command do no harm. Each quote in a
+rem command is doubled: reg.exe reads "" inside quotes as one quote, and cmd stays in quotes.
+if not "%RUN_ON_CONNECT%"=="1" call :DeleteValue "%CONNECT_KEY%" TestApp
+if "%RUN_ON_CONNECT%"=="1" if not defined CONNECT_COMMAND call :CreateKey "%CONNECT_KEY%"
+if "%RUN_ON_CONNECT%"=="1" if defined CONNECT_COMMAND reg add "%CONNECT_KEY%" /v TestApp /t REG_SZ /d "%CONNECT_COMMAND:"=""%" /f /reg:32 >nul
+if "%RUN_ON_CONNECT%"=="1" if defined CONNECT_COMMAND if errorlevel 1 set "FAILED=1"
+
+if not "%RUN_ON_DISCONNECT%"=="1" call :DeleteValue "%DISCONNECT_KEY%" TestApp
+if "%RUN_ON_DISCONNECT%"=="1" if not defined DISCONNECT_COMMAND call :CreateKey "%DISCONNECT_KEY%"
+if "%RUN_ON_DISCONNECT%"=="1" if defined DISCONNECT_COMMAND reg add "%DISCONNECT_KEY%" /v TestApp /t REG_SZ /d "%DISCONNECT_COMMAND:"=""%" /f /reg:32 >nul
+if "%RUN_ON_DISCONNECT%"=="1" if defined DISCONNECT_COMMAND if errorlevel 1 set "FAILED=1"
+
+if "%FAILED%"=="1" echo apply-settings: a setting could not be written 1>&2
+exit /b %FAILED%
+
+rem KEY NAME: the key exists afterwards and holds no value NAME; a value not there is no error.
+:DeleteValue
+call :CreateKey "%~1"
+reg query "%~1" /v "%~2" /reg:32 >nul 2>&1
+if errorlevel 1 exit /b
+reg delete "%~1" /v "%~2" /f /reg:32 >nul
+if errorlevel 1 set "FAILED=1"
+exit /b
+
+rem KEY: the key exists afterwards with its values as they were, as the dialog leaves it even
+rem when it writes nothing there. "reg add KEY" alone also sets an empty default value on some
+rem systems, so a value of our own is written and deleted again.
+:CreateKey
+reg query "%~1" /reg:32 >nul 2>&1
+if not errorlevel 1 exit /b
+reg add "%~1" /v ConfigToolNewKey /t REG_SZ /d "" /f /reg:32 >nul
+if errorlevel 1 set "FAILED=1"
+reg delete "%~1" /v ConfigToolNewKey /f /reg:32 >nul 2>&1
+exit /b

@@ -1,0 +1,226 @@
+#!/usr/bin/env python3
+"""What administrators deploy, against the program itself.
+
+usage: deploy_test.py --source SOURCE_DIR [--exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR]
+Without --exe: the administrative templates are well formed, every reference in them resolves,
+and their keys, value names and types are the program's own. With it, under Wine: for the same
+choices the startup script leaves the settings tree that the dialog leaves, in a 32-bit and a
+64-bit prefix; and in the 64-bit prefix so do the registry writes that the template's policies
+describe, applied as the 64-bit Group Policy engine applies them.
+"""
+import argparse
+import pathlib
+import re
+import sys
+import xml.etree.ElementTree as ElementTree
+
+from e2e_test import (CONNECT_BOX, CONNECT_EDIT, DISCONNECT_BOX, DISCONNECT_EDIT, GUEST_BOX, NOT_OURS,
+                      OK, OLD, expect, failures, run_all, type_into)
+from harness.wine_session import stop_on_signals
+
+NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
+NAME = re.compile(r"^[A-Za-z0-9_]+$")
+SZ, DWORD = 1, 4
+
+# (guest, connect command, disconnect command): None clears a box. Then what is stored before.
+CHOICES = [
+    ((True, "NOTEPAD.EXE", "CMD.EXE"), OLD + NOT_OURS),
+    ((False, None, None), OLD + NOT_OURS),
+    ((True, '"C:\\PROGRAM FILES (X86)\\SYNC\\SYNC.EXE" /Q', None), OLD + NOT_OURS),
+    ((False, None, "C:\\TOOLS\\END.EXE"), OLD + NOT_OURS),
+    ((False, None, None), []),  # a computer where nothing was ever set: the keys are made
+]
+
+
+def program_constants(source):
+    """The key paths, value names and command size that the program itself uses."""
+    text = (source / "settings" / "settings.h").read_text()
+    strings = {name: value.replace("\\\\", "\\")
+               for name, value in re.findall(r'const char (k\w+)\[\] = "(.*)";', text)}
+    strings["kCommandBufferSize"] = int(re.search(r"kCommandBufferSize = (\d+);", text).group(1))
+    return strings
+
+
+def wow64(path):
+    """Where 64-bit Windows keeps a 32-bit program's HKLM\\Software\\... key."""
+    return path.replace("Software\\", "Software\\Wow6432Node\\", 1)
+
+
+def read_templates(source):
+    admx = ElementTree.parse(source / "deploy" / "ConfigTool.admx").getroot()
+    adml = ElementTree.parse(source / "deploy" / "en-US" / "ConfigTool.adml").getroot()
+    return admx, adml
+
+
+def value_of(element):
+    """A template's value: None for <delete/>, else (type, bytes)."""
+    (child,) = list(element)
+    kind = child.tag.split("}")[1]
+    if kind == "delete":
+        return None
+    if kind == "decimal":
+        return DWORD, int(child.get("value")).to_bytes(4, "little")
+    return SZ, child.text.encode("cp1252") + b"\0"
+
+
+def policy_writes(policy, enabled, text=None):
+    """The registry writes of a policy set to Enabled (with the text for its text element) or
+    Disabled: (key, value name, value of value_of)."""
+    key, writes = policy.get("key"), []
+    single = policy.find("pd:enabledValue" if enabled else "pd:disabledValue", NS)
+    if single is not None:
+        writes.append((key, policy.get("valueName"), value_of(single)))
+    listed = policy.find("pd:enabledList" if enabled else "pd:disabledList", NS)
+    for item in listed if listed is not None else ():
+        writes.append((item.get("key", key), item.get("valueName"), value_of(item.find("pd:value", NS))))
+    for element in policy.findall("pd:elements/pd:text", NS) if enabled else ():
+        writes.append((element.get("key", key), element.get("valueName"), (SZ, text.encode("cp1252") + b"\0")))
+    return writes
+
+
+def check_templates(source):
+    admx, adml = read_templates(source)
+    expect(admx.tag == f"{{{NS['pd']}}}policyDefinitions", f"ADMX root {admx.tag}")
+    strings = {s.get("id") for s in adml.iterfind(".//pd:stringTable/pd:string", NS)}
+    presentations = {p.get("id"): p for p in adml.iterfind(".//pd:presentationTable/pd:presentation", NS)}
+    for element in admx.iter():
+        for attribute, value in element.attrib.items():
+            for table, ref in re.findall(r"\$\((string|presentation)\.([^)]*)\)", value):
+                expect(ref in (strings if table == "string" else presentations),
+                       f"{attribute}={value} does not resolve in the ADML")
+        for attribute in ("name", "id"):
+            if element.get(attribute) is not None:
+                expect(NAME.match(element.get(attribute)), f"{attribute} {element.get(attribute)!r}")
+    for identifier in list(strings) + list(presentations):
+        expect(NAME.match(identifier), f"ADML id {identifier!r}")
+    categories = {c.get("name") for c in admx.iterfind(".//pd:categories/pd:category", NS)}
+
+    k = program_constants(source)
+    found = set()
+    for policy in admx.iterfind(".//pd:policies/pd:policy", NS):
+        expect(policy.get("class") == "Machine", f"{policy.get('name')} is not a Computer policy")
+        expect(policy.find("pd:parentCategory", NS).get("ref") in categories, "parent category")
+        elements = {e.get("id"): e for e in policy.findall("pd:elements/*", NS)}
+        if policy.get("presentation"):
+            presentation = presentations[re.search(r"\.(\w+)\)", policy.get("presentation")).group(1)]
+            for control in presentation:
+                expect(control.get("refId") in elements, f"refId {control.get('refId')} in {policy.get('name')}")
+        for element in elements.values():
+            expect(element.get("required") == "true" and
+                   int(element.get("maxLength")) == k["kCommandBufferSize"] - 1,
+                   f"{element.get('id')}: a required command of at most 255 characters")
+        for enabled in (True, False):
+            for key, name, value in policy_writes(policy, enabled, "X"):
+                found.add((key, name, value[0] if value else "delete"))
+    want = set()
+    for key, name, kind in ((k["kServicesKey"], k["kGuestOnlyValue"], DWORD),
+                            (k["kConnectKey"], k["kTestAppValue"], SZ),
+                            (k["kDisconnectKey"], k["kTestAppValue"], SZ)):
+        want |= {(wow64(key), name, kind), (wow64(key), name, "delete")}
+    expect(found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}")
+    script = (source / "deploy" / "apply-settings.cmd").read_text()
+    expect(f'set "KEY=HKLM\\{k["kServicesKey"]}"' in script, "the script's key is not the program's")
+
+
+def on_the_dialog(s, guest, connect, disconnect):
+    s.launch()
+    if guest:
+        s.click_control(GUEST_BOX)
+    for command, edit, box in ((connect, CONNECT_EDIT, CONNECT_BOX), (disconnect, DISCONNECT_EDIT, DISCONNECT_BOX)):
+        if command is not None:
+            type_into(s, edit, command)
+            s.click_control(box)
+    s.click_control(OK)
+    expect(s.wait_for_exit() == 0, "the dialog's exit code")
+
+
+def run_script(s, work, guest, connect, disconnect, source):
+    """The startup script with these choices in its first lines; returns its exit code."""
+    script = (source / "deploy" / "apply-settings.cmd").read_bytes().decode("ascii")
+    for name, value in (("FORCE_GUEST_ONLY", "1" if guest else "0"),
+                        ("RUN_ON_CONNECT", "0" if connect is None else "1"),
+                        ("CONNECT_COMMAND", connect or ""), ("RUN_ON_DISCONNECT", "0" if disconnect is None else "1"),
+                        ("DISCONNECT_COMMAND", disconnect or "")):
+        script, count = re.subn(rf'^set "{name}=.*"\r$', lambda _: f'set "{name}={value}"\r', script,
+                                flags=re.M)
+        expect(count == 1, f"no line that sets {name}")
+    path = work / "apply-settings.cmd"
+    path.write_bytes(script.encode("ascii"))
+    return s.run("cmd", "/c", "Z:" + str(path).replace("/", "\\"), check=False)[0]
+
+
+def apply_policies(s, work, admx, guest, connect, disconnect):
+    """The template's policies set to Enabled (with the commands) or Disabled, written as the
+    64-bit Group Policy engine writes them: each key opened or created in the 64-bit view, each
+    value then set or deleted. A .reg file does exactly that."""
+    policies = {p.get("name"): p for p in admx.iterfind(".//pd:policies/pd:policy", NS)}
+    writes = (policy_writes(policies["ForceGuestOnly"], guest) +
+              policy_writes(policies["RunOnConnect"], connect is not None, connect) +
+              policy_writes(policies["RunOnDisconnect"], disconnect is not None, disconnect))
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key, name, value in writes:
+        if value is None:
+            data = "-"
+        elif value[0] == DWORD:
+            data = f"dword:{int.from_bytes(value[1], 'little'):08x}"
+        else:
+            data = '"' + value[1][:-1].decode("cp1252").replace("\\", "\\\\").replace('"', '\\"') + '"'
+        lines += [f"[HKEY_LOCAL_MACHINE\\{key}]", f'"{name}"={data}', ""]
+    path = work / "policies.reg"
+    path.write_bytes("\r\n".join(lines).encode("utf-16"))
+    s.run("reg", "import", "Z:" + str(path).replace("/", "\\"), "/reg:64")
+
+
+def check_choices(s, work, source, choices, before, policies):
+    s.reset(before)
+    on_the_dialog(s, *choices)
+    dialog = s.dump()
+    s.reset(before)
+    expect(run_script(s, work, *choices, source) == 0, "the script's exit code")
+    expect(s.dump() == dialog, f"the script left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
+    expect(run_script(s, work, *choices, source) == 0 and s.dump() == dialog, "the script run again")
+    if policies is not None:
+        s.reset(before)
+        apply_policies(s, work, policies, *choices)
+        expect(s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
+
+
+def check_script_failure(s, work, source):
+    s.reset(OLD)
+    s.probe("deny", "AutoStartOnConnect")
+    try:
+        code = run_script(s, work, True, "A.EXE", None, source)
+    finally:
+        s.probe("allow", "AutoStartOnConnect")
+    expect(code != 0, "the script exits with 0 when a key cannot be written")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True, type=pathlib.Path)
+    for option in ("--exe", "--probe", "--work"):
+        parser.add_argument(option)
+    args = parser.parse_args()
+    if not args.exe:
+        check_templates(args.source)
+        print("the templates are well formed, their references resolve, their keys and values are the program's")
+        return 0
+    stop_on_signals()
+    admx, _ = read_templates(args.source)
+    passed = 0
+    for arch, policies in (("win32", None), ("win64", admx)):
+        work = pathlib.Path(args.work) / arch
+        scenarios = [(f"{arch}, {choices}{'' if before else ' on an empty registry'}: the script"
+                      f"{' and the policies' if policies else ''} leave what the dialog leaves",
+                      lambda s, c=choices, b=before, w=work, p=policies:
+                          check_choices(s, w, args.source, c, b, p))
+                     for choices, before in CHOICES]
+        scenarios.append((f"{arch}: the script fails when a key is closed",
+                          lambda s, w=work: check_script_failure(s, w, args.source)))
+        passed += run_all(dict(exe=args.exe, probe=args.probe, prefix=work / "wine", arch=arch), scenarios)
+    print(f"{passed} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
