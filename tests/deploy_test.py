@@ -8,7 +8,6 @@ choices the startup script leaves the settings tree that the dialog leaves, in a
 64-bit prefix; and in the 64-bit prefix so do the registry writes that the template's policies
 describe, applied as the 64-bit Group Policy engine applies them.
 """
-import argparse
 import pathlib
 import re
 import sys
@@ -16,7 +15,7 @@ import xml.etree.ElementTree as ElementTree
 
 from e2e_test import (CONNECT_BOX, CONNECT_EDIT, DISCONNECT_BOX, DISCONNECT_EDIT, GUEST_BOX, NOT_OURS,
                       OK, OLD, expect, failures, run_all, type_into)
-from harness.wine_session import stop_on_signals
+from harness.wine_session import test_arguments
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
@@ -196,20 +195,15 @@ def check_script_failure(s, work, source):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--source", required=True, type=pathlib.Path)
-    for option in ("--exe", "--probe", "--work"):
-        parser.add_argument(option)
-    args = parser.parse_args()
+    args = test_arguments(required=False, source={"required": True, "type": pathlib.Path})
     if not args.exe:
         check_templates(args.source)
         print("the templates are well formed, their references resolve, their keys and values are the program's")
         return 0
-    stop_on_signals()
     admx, _ = read_templates(args.source)
     passed = 0
     for arch, policies in (("win32", None), ("win64", admx)):
-        work = pathlib.Path(args.work) / arch
+        work = args.work / arch
         scenarios = [(f"{arch}, {choices}{'' if before else ' on an empty registry'}: the script"
                       f"{' and the policies' if policies else ''} leave what the dialog leaves",
                       lambda s, c=choices, b=before, w=work, p=policies:

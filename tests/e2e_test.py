@@ -5,10 +5,9 @@ usage: e2e_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
 Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
 exit code and the whole settings tree afterwards. The Wine prefixes are made in DIR.
 """
-import argparse
 import sys
 
-from harness.wine_session import WineSession, stop_on_signals, wait_for
+from harness.wine_session import WineSession, test_arguments, wait_for
 
 SZ, BINARY, DWORD = 1, 3, 4
 CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
@@ -189,11 +188,7 @@ def run_all(session_args, scenarios):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--exe", "--probe", "--work"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
-    stop_on_signals()
+    args = test_arguments()
     programs = {"exe": args.exe, "probe": args.probe}
     passed = run_all(dict(programs, prefix=f"{args.work}/wine32"),
                      [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS])

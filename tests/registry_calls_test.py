@@ -4,15 +4,13 @@ in order, with the arguments they must have.
 
 usage: registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
 """
-import argparse
-import pathlib
 import re
 import struct
 import subprocess
 import sys
 import tempfile
 
-from harness.wine_session import WineSession, stop_on_signals
+from harness.wine_session import WineSession, test_arguments
 
 SERVICES = r"Software\\Microsoft\\Windows CE Services"
 HKLM, ALL_ACCESS, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 1, 4
@@ -102,14 +100,9 @@ def report_calls(calls):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--exe", "--probe", "--work"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
-    stop_on_signals()
-    work = pathlib.Path(args.work)
-    with WineSession(work / "wine", args.exe, args.probe) as session:
-        return report_calls(registry_calls(session, pathlib.Path(args.exe), work))
+    args = test_arguments()
+    with WineSession(args.work / "wine", args.exe, args.probe) as session:
+        return report_calls(registry_calls(session, args.exe, args.work))
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ would keep a reader waiting.
 
 usage: wine_session.py prefix DIR [win32|win64]   makes the private prefix DIR, once
 """
+import argparse
 import ctypes
 import os
 import pathlib
@@ -247,6 +248,19 @@ class WineSession:
                        f"{right - left}x{bottom - top}+{left}+{top}", path], self.env, 30, "import")
         if code:
             raise RuntimeError("the screenshot failed")
+
+
+def test_arguments(required=True, **more):
+    """The command line of a test under Wine: --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR,
+    and the options in `more` (name: argparse keywords). Interrupting signals then tear the
+    sessions down."""
+    parser = argparse.ArgumentParser()
+    for option in ("exe", "probe", "work"):
+        parser.add_argument("--" + option, required=required, type=pathlib.Path)
+    for option, keywords in more.items():
+        parser.add_argument("--" + option, **keywords)
+    stop_on_signals()
+    return parser.parse_args()
 
 
 def stop_on_signals():
