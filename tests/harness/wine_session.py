@@ -57,7 +57,7 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     focus to itself on an X server with no window manager) and no crash dialog (which would wait
     for a click that never comes)."""
     prefix = pathlib.Path(prefix).resolve()
-    ready = prefix / ".configtool-ready"
+    ready = prefix / ".configtool-prefix"
     if ready.exists():
         return
     env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET, **(extra_env or {}))
