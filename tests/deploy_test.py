@@ -204,8 +204,8 @@ def main():
     passed = 0
     for arch, policies in (("win32", None), ("win64", admx)):
         work = args.work / arch
-        scenarios = [(f"{arch}, {choices}{'' if before else ' on an empty registry'}: the script"
-                      f"{' and the policies' if policies else ''} leave what the dialog leaves",
+        scenarios = [(f"{arch}, {choices}{'' if before else ' on an empty registry'}: the tree of the"
+                      f" dialog, from the script{' and from the policies' if policies else ''}",
                       lambda s, c=choices, b=before, w=work, p=policies:
                           check_choices(s, w, args.source, c, b, p))
                      for choices, before in CHOICES]
