@@ -15,7 +15,7 @@ import xml.etree.ElementTree as ElementTree
 
 from e2e_test import (CONNECT_BOX, CONNECT_EDIT, DISCONNECT_BOX, DISCONNECT_EDIT, GUEST_BOX, NOT_OURS,
                       OK, OLD, expect, failures, run_all, type_into)
-from harness.wine_session import test_arguments
+from harness.wine_session import test_arguments, windows_path
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
@@ -145,7 +145,7 @@ def run_script(s, work, guest, connect, disconnect, source):
         expect(count == 1, f"no line that sets {name}")
     path = work / "apply-settings.cmd"
     path.write_bytes(script.encode("ascii"))
-    return s.run("cmd", "/c", "Z:" + str(path).replace("/", "\\"), check=False)[0]
+    return s.run("cmd", "/c", windows_path(path), check=False)[0]
 
 
 def apply_policies(s, work, admx, guest, connect, disconnect):
@@ -167,7 +167,7 @@ def apply_policies(s, work, admx, guest, connect, disconnect):
         lines += [f"[HKEY_LOCAL_MACHINE\\{key}]", f'"{name}"={data}', ""]
     path = work / "policies.reg"
     path.write_bytes("\r\n".join(lines).encode("utf-16"))
-    s.run("reg", "import", "Z:" + str(path).replace("/", "\\"), "/reg:64")
+    s.run("reg", "import", windows_path(path), "/reg:64")
 
 
 def check_choices(s, work, source, choices, before, policies):

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-from harness.wine_session import WineSession, test_arguments
+from harness.wine_session import WineSession, test_arguments, windows_path
 
 SERVICES = r"Software\\Microsoft\\Windows CE Services"
 HKLM, ALL_ACCESS, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 1, 4
@@ -42,7 +42,7 @@ def registry_calls(session, exe, work):
     env = dict(session.env, WINEDEBUG="+pid,+relay")
     with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
         try:
-            code = subprocess.run(["wine", session.probe_exe, "ok", "Z:" + str(exe).replace("/", "\\")],
+            code = subprocess.run(["wine", session.probe_exe, "ok", windows_path(exe)],
                                   env=env, stdout=printed, stderr=out, timeout=120).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError("the traced run did not finish in 120 s") from None

@@ -12,6 +12,7 @@ import ctypes
 import os
 import pathlib
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -21,6 +22,11 @@ import time
 QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 # Long enough to carry the server from one program to the next, short enough not to outlive us.
 SERVER_LINGER_SECONDS = "20"
+
+
+def windows_path(path):
+    """How a Windows program names a file here: Wine maps the Unix root to drive Z:."""
+    return "Z:" + str(path).replace("/", "\\")
 
 
 def wait_for(condition, timeout=10.0, what="condition"):
@@ -135,7 +141,8 @@ class WineSession:
                                 stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         os.close(write)
         with os.fdopen(read) as pipe:
-            number = pipe.readline().strip()  # empty when Xvfb died
+            ready, _, _ = select.select([pipe], [], [], 30)
+            number = pipe.readline().strip() if ready else ""  # empty when Xvfb died
         if not number:
             xvfb.kill()
             raise RuntimeError("Xvfb did not start")
@@ -184,7 +191,7 @@ class WineSession:
         wait_for(lambda: self.program.poll() is not None or
                          self.run(self.probe_exe, "dialog", 500, check=False)[0] == 0,
                          timeout=20, what="the dialog")
-        self.dialog()
+        self.dialog()  # where it is
         if self.desktop is None:
             # Our prefixes run in a Wine virtual desktop; another prefix may put the dialog
             # straight on the X screen, whose coordinates are then the same.
@@ -194,7 +201,6 @@ class WineSession:
             self.xdotool("windowfocus", "--sync", self.desktop)
         left, top, right, _ = self.window
         self.click((left + right) // 2, top + 10)  # the caption makes it Wine's foreground window
-        return self.program
 
     def wait_for_exit(self, timeout=15):
         """The program's exit code; a program still running then is killed and that is an error."""
@@ -205,9 +211,9 @@ class WineSession:
             self.program.wait()
             raise TimeoutError(f"ConfigTool.exe was still running {timeout} s later") from None
 
-    def dialog(self, wait_ms=0):
+    def dialog(self):
         """The dialog as the probe sees it: window, focus, tab order, controls by id."""
-        code, out = self.run(self.probe_exe, "dialog", wait_ms, check=False)
+        code, out = self.run(self.probe_exe, "dialog", check=False)
         if code:
             raise RuntimeError("no Configuration Tool dialog on the screen" +
                                (f" (the program ended with {self.program.poll():#x})"
