@@ -5,11 +5,19 @@
 
 // On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where the connection
 // software reads its settings; a 64-bit build would quietly write the other view.
-#ifdef _WIN64
+#if defined(_WIN64) && !defined(CONFIGTOOL_X64_TEST_BUILD)
 #error "ConfigTool is a 32-bit program: build it for x86 (Win32), not for 64-bit Windows."
 #endif
 
 namespace {
+
+// The 64-bit test build asks for the 32-bit view, so its values land where the shipped
+// program's do; a 32-bit program is in that view already.
+#ifdef _WIN64
+const REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+#else
+const REGSAM kAccess = KEY_ALL_ACCESS;
+#endif
 
 HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
 
@@ -19,13 +27,13 @@ RegistryStatus RegistryOpenKey(const char* path, RegistryKey* key) {
     HKEY handle = NULL;
     DWORD disposition;  // created or opened: either will do
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, NULL, &handle, &disposition);
+                                  kAccess, NULL, &handle, &disposition);
     *key = reinterpret_cast<RegistryKey>(handle);
     return status;
 }
 
 RegistryStatus RegistryWriteNumber(RegistryKey key, const char* name, uint32_t number) {
-    DWORD data = number;  // x86 stores it little-endian, as REG_DWORD wants
+    DWORD data = number;  // x86 and x64 store it little-endian, as REG_DWORD wants
     return RegSetValueExA(ToHkey(key), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                           sizeof data);
 }

@@ -7,7 +7,7 @@ exit code and the whole settings tree afterwards. The Wine prefixes are made in 
 """
 import sys
 
-from harness.wine_session import WineSession, test_arguments, wait_for
+from harness.wine_session import WineSession, test_arguments, wait_for, without_traceback
 
 SZ, BINARY, DWORD = 1, 3, 4
 CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
@@ -144,6 +144,10 @@ def expect(condition, message):
 
 
 def run_scenario(s, name, before, actions, after, closed=None):
+    # Wine checks access on every key along a path in the 32-bit view of a 64-bit prefix (Windows
+    # checks none): there the settings key closed closes its subkeys too, and nothing is written.
+    if closed == "." and s.arch == "win64":
+        after = None
     s.reset(before)
     seeded = s.dump()
     if closed:
@@ -190,12 +194,17 @@ def run_all(session_args, scenarios):
 def main():
     args = test_arguments()
     programs = {"exe": args.exe, "probe": args.probe}
-    passed = run_all(dict(programs, prefix=f"{args.work}/wine32"),
-                     [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS])
-    passed += run_all(dict(programs, prefix=f"{args.work}/wine64", arch="win64"),
-                      [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)])
+    scenarios = [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS]
+    view = [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)]
+    # A 32-bit program in a 32-bit prefix, and in a 64-bit one for the view; a 64-bit one has
+    # only the latter.
+    groups = ([("win32", "wine32", scenarios), ("win64", "wine64", view)] if args.arch == "win32"
+              else [("win64", "wine64", scenarios + view)])
+    passed = sum(run_all(dict(programs, prefix=f"{args.work}/{name}", arch=arch), group)
+                 for arch, name, group in groups)
     japanese = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
-    passed += run_all(dict(programs, prefix=f"{args.work}/wine32-ja", env=japanese),
+    passed += run_all(dict(programs, prefix=f"{args.work}/{groups[0][1]}-ja", arch=args.arch,
+                           env=japanese),
                       [(row[0], lambda s, row=row: run_scenario(s, *row))
                        for row in DOUBLE_BYTE_SCENARIOS])
     closed = sum(len(row) > 4 for row in SCENARIOS)
@@ -206,4 +215,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(without_traceback(main))

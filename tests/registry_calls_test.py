@@ -10,11 +10,11 @@ import subprocess
 import sys
 import tempfile
 
-from harness.wine_session import WineSession, test_arguments, windows_path
+from harness.wine_session import WineSession, test_arguments, windows_path, without_traceback
 
 SERVICES = r"Software\\Microsoft\\Windows CE Services"
-HKLM, ALL_ACCESS, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 1, 4
-# One OK with all three boxes checked and the default commands.
+HKLM, ALL_ACCESS, WOW64_32KEY, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 0x200, 1, 4
+# One OK with all three boxes checked and the default commands; ALL_ACCESS is the access asked for.
 EXPECTED_CALLS = [
     ("RegCreateKeyExA", [HKLM, SERVICES, 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
     ("RegSetValueExA", ["key", "GuestOnly", 0, REG_DWORD, "*", 4]),
@@ -30,9 +30,11 @@ EXPECTED_CALLS = [
 
 def image_range(exe):
     data = exe.read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    base, = struct.unpack_from("<I", data, pe + 24 + 28)
-    size, = struct.unpack_from("<I", data, pe + 24 + 56)
+    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    # The image base is 8 bytes at 24 in a 64-bit optional header, 4 bytes at 28 in a 32-bit one.
+    wide = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    base, = struct.unpack_from("<Q" if wide else "<I", data, optional + (24 if wide else 28))
+    size, = struct.unpack_from("<I", data, optional + 56)
     return base, base + size
 
 
@@ -58,16 +60,18 @@ def registry_calls(session, exe, work):
     for line in trace.read_text(errors="replace").splitlines():
         match = pattern.search(line)
         if match and low <= int(match.group(3), 16) < high:
-            args = re.findall(r'[0-9a-f]{8}(?: "((?:[^"\\]|\\.)*)")?', match.group(2))
-            values = re.findall(r'([0-9a-f]{8})(?: "(?:[^"\\]|\\.)*")?', match.group(2))
-            calls.append((match.group(1), [text if text else int(v, 16)
-                                           for v, text in zip(values, args)]))
+            # A 64-bit trace shows whole registers, with whatever their upper halves held: every
+            # argument compared here (handles, numbers, sizes) is 32 bits.
+            args = re.findall(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)', match.group(2))
+            calls.append((match.group(1), [text if text else int(v, 16) & 0xFFFFFFFF
+                                           for v, text in args]))
     trace.unlink()
     return calls
 
 
-def check_calls(calls):
-    """Compares with EXPECTED_CALLS: pointers may be anything, a step's handle must be its own."""
+def check_calls(calls, access):
+    """Compares with EXPECTED_CALLS, with `access` for ALL_ACCESS: pointers may be anything, a
+    step's handle must be its own."""
     problems = []
     if len(calls) != len(EXPECTED_CALLS):
         problems.append(f"{len(calls)} calls, not {len(EXPECTED_CALLS)}")
@@ -77,6 +81,7 @@ def check_calls(calls):
             problems.append(f"call {i + 1}: {name}, not {want_name}")
             continue
         for got, want in zip(args, want_args):
+            want = access if want == ALL_ACCESS else want
             if want == "key":
                 handle = got if handle is None else handle
                 ok = got == handle
@@ -89,8 +94,8 @@ def check_calls(calls):
     return problems
 
 
-def report_calls(calls):
-    problems = check_calls(calls)
+def report_calls(calls, access):
+    problems = check_calls(calls, access)
     opens = sum(name == "RegCreateKeyExA" for name, _ in calls)
     closes = sum(name == "RegCloseKey" for name, _ in calls)
     print(f"registry calls on OK: {len(calls)} ({opens} opens, {len(calls) - opens - closes} writes "
@@ -101,9 +106,11 @@ def report_calls(calls):
 
 def main():
     args = test_arguments()
-    with WineSession(args.work / "wine", args.exe, args.probe) as session:
-        return report_calls(registry_calls(session, args.exe, args.work))
+    with WineSession(args.work / "wine", args.exe, args.probe, arch=args.arch) as session:
+        # A 64-bit build asks for the 32-bit view, where the 32-bit program is anyway.
+        access = ALL_ACCESS | (WOW64_32KEY if args.arch == "win64" else 0)
+        return report_calls(registry_calls(session, args.exe, args.work), access)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(without_traceback(main))

@@ -1,5 +1,5 @@
 // The resources and imports of the built ConfigTool.exe, read back from the file.
-// usage: resources_test PATH_TO_EXE
+// usage: resources_test PATH_TO_EXE x86|x64   (the processor it must be built for)
 #include <windows.h>
 #include <string.h>
 
@@ -163,8 +163,11 @@ TEST(Resources, NothingElse) {
     EXPECT_EQ(std::set<WORD>({kEnglishUs}), languages);
 }
 
+WORD gMachine;  // what the file must be built for
+
 // With /Brepro the time stamp is a hash of the contents, and a REPRO debug entry says so.
-bool HasReproStamp(const BYTE* base, const IMAGE_NT_HEADERS32* nt) {
+template <typename Headers>
+bool HasReproStamp(const BYTE* base, const Headers* nt) {
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
     const IMAGE_DEBUG_DIRECTORY* entry =
         reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(base + dir.VirtualAddress);
@@ -174,12 +177,9 @@ bool HasReproStamp(const BYTE* base, const IMAGE_NT_HEADERS32* nt) {
 }
 
 // A clean Windows has these; the program must need nothing else, and no wide-character calls.
-TEST(Imports, SystemDllsAndAnsiCallsOnly) {
-    // A module loaded as an image resource is tagged in its low bits.
-    const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(gExe) & ~ULONG_PTR(3));
-    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+// Thunk is the image's pointer-sized import entry.
+template <typename Headers, typename Thunk>
+void CheckImports(const BYTE* base, const Headers* nt, Thunk ordinalFlag) {
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, nt->OptionalHeader.Subsystem);
     EXPECT_TRUE(nt->FileHeader.TimeDateStamp == 0 || HasReproStamp(base, nt))
         << "builds must not differ by their time";
@@ -193,9 +193,9 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
         for (size_t i = 0; i < dll.size(); ++i) dll[i] = toupper(dll[i]);
         dlls.insert(dll);
         EXPECT_TRUE(system.count(dll)) << dll;
-        for (const DWORD* thunk = reinterpret_cast<const DWORD*>(base + d->OriginalFirstThunk);
+        for (const Thunk* thunk = reinterpret_cast<const Thunk*>(base + d->OriginalFirstThunk);
              *thunk; ++thunk) {
-            if (*thunk & IMAGE_ORDINAL_FLAG32) continue;
+            if (*thunk & ordinalFlag) continue;
             std::string name = reinterpret_cast<const char*>(base + *thunk + 2);
             char last = name[name.size() - 1], before = name[name.size() - 2];
             EXPECT_FALSE(last == 'W' && islower(before)) << dll << " " << name << " is a wide call";
@@ -204,12 +204,27 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
     EXPECT_TRUE(dlls.count("ADVAPI32.DLL") && dlls.count("USER32.DLL"));
 }
 
+TEST(Imports, SystemDllsAndAnsiCallsOnly) {
+    // A module loaded as an image resource is tagged in its low bits.
+    const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(gExe) & ~ULONG_PTR(3));
+    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    ASSERT_EQ(gMachine, nt->FileHeader.Machine) << "built for another processor";
+    // A 64-bit reader reads a 32-bit image and the other way round: the layout is the file's.
+    if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        CheckImports(base, reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt), IMAGE_ORDINAL_FLAG64);
+    else
+        CheckImports(base, nt, static_cast<DWORD>(IMAGE_ORDINAL_FLAG32));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: resources_test PATH_TO_EXE\n");
+    if (argc == 3 && !strcmp(argv[2], "x86")) gMachine = IMAGE_FILE_MACHINE_I386;
+    if (argc == 3 && !strcmp(argv[2], "x64")) gMachine = IMAGE_FILE_MACHINE_AMD64;
+    if (!gMachine) {
+        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86|x64\n");
         return 2;
     }
     // Mapped as an image, never run: resources and import tables are where the loader puts them.

@@ -19,6 +19,14 @@ typedef std::vector<std::string> Lines;
 
 const char kConnect[] = "AutoStartOnConnect", kDisconnect[] = "AutoStartOnDisconnect";
 
+// Wine checks access on every key along a path in the 32-bit view of a 64-bit prefix, where the
+// 64-bit build runs (Windows checks none): there the settings key closed closes its subkeys too.
+#ifdef _WIN64
+const bool kClosedKeyClosesSubkeys = true;
+#else
+const bool kClosedKeyClosesSubkeys = false;
+#endif
+
 struct Seed {
     const char* path;  // below the settings key, "." for the key itself
     const char* name;
@@ -129,7 +137,8 @@ TEST(Win32Registry, SkipsAKeyThatCannotBeOpened) {
             ASSERT_EQ(ERROR_SUCCESS, AllowKey(SettingsPath(path)));
             // The closed key as seeded, the rest as an unhindered apply leaves them.
             auto inClosedKey = [path](const std::string& line) {
-                return line.substr(0, line.find('|')) == path;
+                return line.substr(0, line.find('|')) == path ||
+                       (kClosedKeyClosesSubkeys && strcmp(path, ".") == 0);
             };
             Lines expected;
             std::copy_if(seeded.begin(), seeded.end(), std::back_inserter(expected), inClosedKey);
@@ -152,7 +161,7 @@ Values ReadOurs() {
         HKEY key;
         BYTE data[512];
         DWORD type, size = sizeof data;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ | kProgramView, &key) != ERROR_SUCCESS) {
             values.push_back("?");
             continue;
         }
@@ -213,6 +222,7 @@ TEST(Soak, ThousandsOfAppliesLoseNothing) {
                                Want(form.runOnConnect, form.connectCommand, before[1]),
                                Want(form.runOnDisconnect, form.disconnectCommand, before[2])};
                 if (closed) want[closed - 1] = before[closed - 1];
+                if (closed == 1 && kClosedKeyClosesSubkeys) want = before;
                 Values after = ReadOurs();
                 for (int i = 0; i < 3; ++i) lost += after[i] != want[i];
                 ++applies;

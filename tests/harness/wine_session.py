@@ -19,9 +19,20 @@ import sys
 import tempfile
 import time
 
+if not __package__:  # run as a script: the harness package is beside it
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+from harness.machine import WINE64  # noqa: E402
+
 QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 # Long enough to carry the server from one program to the next, short enough not to outlive us.
 SERVER_LINGER_SECONDS = "20"
+# The loader for each kind of prefix. /usr/bin/wine takes the 32-bit loader whenever it is
+# installed, which cannot start at all where the machine runs no 32-bit programs.
+LOADERS = {"win32": "wine", "win64": WINE64}
+
+
+class WineError(RuntimeError):
+    """Wine, or a program under it, failed; the message says what, in Wine's own words."""
 
 
 def windows_path(path):
@@ -46,16 +57,27 @@ def _die_with_parent():
 
 
 def run(args, env, timeout, what=None):
-    """Runs a command with its output in a file; returns (exit code, output)."""
-    with tempfile.TemporaryFile() as out:
+    """Runs a command with its output and errors in files; returns (exit code, output, errors)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
-            code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=subprocess.DEVNULL,
+            code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=err,
                                   stdin=subprocess.DEVNULL, timeout=timeout,
                                   preexec_fn=_die_with_parent).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError(f"{what or args[0]} did not finish in {timeout} s") from None
-        out.seek(0)
-        return code, out.read().decode("latin-1").replace("\r\n", "\n")
+        except OSError as error:  # Exec format error, say
+            raise WineError(f"{args[0]} cannot start: {error.strerror}") from None
+        texts = []
+        for f in (out, err):
+            f.seek(0)
+            texts.append(f.read().decode("latin-1").replace("\r\n", "\n"))
+        return code, texts[0], texts[1]
+
+
+def last_words(errors):
+    """The last lines a failed Wine command printed, for a message."""
+    lines = [line.strip() for line in errors.splitlines() if line.strip()]
+    return "; ".join(lines[-3:]) if lines else "it printed nothing"
 
 
 def make_prefix(prefix, arch="win32", extra_env=None):
@@ -69,7 +91,11 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET, **(extra_env or {}))
     subprocess.run(["rm", "-rf", str(prefix)], check=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
-    run(["wineboot", "-i"], env, 180, "wineboot")
+    wine = LOADERS[arch]
+    code, _, errors = run([wine, "wineboot", "-i"], env, 180, "wineboot")
+    if code:
+        raise WineError(f"{wine} wineboot could not make a {arch} prefix in {prefix} (exit code "
+                        f"{code}): {last_words(errors)}")
     # Debian's Wine does not find its own fonts (fonts-wine) by itself; without them the dialog's
     # Tahoma and the caption buttons' Marlett fall back to other fonts and every size changes.
     fonts = prefix / "drive_c" / "windows" / "Fonts"
@@ -80,10 +106,15 @@ def make_prefix(prefix, arch="win32", extra_env=None):
                                   (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ",
                                    "1024x768"),
                                   (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")):
-        code, _ = run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], env, 60)
+        code, _, errors = run([wine, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                              env, 60)
         if code:
-            raise RuntimeError(f"could not set {key}\\{name} in {prefix}")
+            raise WineError(f"{wine} reg add could not set {key}\\{name} in {prefix}: "
+                            f"{last_words(errors)}")
     run(["wineserver", "-w"], env, 60, "wineserver -w")
+    # The server writes the registry out when it ends: a prefix without it was never made.
+    if not (prefix / "system.reg").exists():
+        raise WineError(f"{wine} wineboot made no registry in {prefix}: {last_words(errors)}")
     ready.touch()
 
 
@@ -102,10 +133,11 @@ def read_tree(lines):
 
 class WineSession:
     def __init__(self, prefix, exe, probe=None, arch="win32", display=None, owned=True, env=None):
-        """owned: the project's own prefix, made here if need be. Someone else's (owned=False) is
-        used as it is: it keeps its architecture and its Wine server is left alone.
-        env: more environment for every Wine process (a locale, say)."""
-        self.owned = owned
+        """arch: win32, or win64 for a 64-bit prefix. owned: the project's own prefix, made here
+        if need be. Someone else's (owned=False) is used as it is: it keeps its architecture and
+        its Wine server is left alone. env: more environment for every Wine process (a locale)."""
+        self.owned, self.arch = owned, arch
+        self.wine = LOADERS[arch]
         self.exe, self.probe_exe = exe, probe
         prefix = pathlib.Path(prefix).resolve()
         self.env = dict(os.environ, WINEPREFIX=str(prefix), **QUIET, **(env or {}))
@@ -164,9 +196,9 @@ class WineSession:
 
     def run(self, *args, check=True, timeout=60, env=None):
         """Runs a Windows program to its end; returns (exit code, stdout)."""
-        code, text = run(["wine", *args], dict(self.env, **(env or {})), timeout, args[0])
+        code, text, errors = run([self.wine, *args], dict(self.env, **(env or {})), timeout, args[0])
         if check and code != 0:
-            raise RuntimeError(f"{' '.join(map(str, args))} exited with {code:#x}")
+            raise WineError(f"{' '.join(map(str, args))} exited with {code:#x}: {last_words(errors)}")
         return code, text
 
     def probe(self, *args, check=True):
@@ -184,7 +216,7 @@ class WineSession:
         """Starts ConfigTool.exe, waits for its dialog and gives it the keyboard."""
         if not os.path.isfile(self.exe):
             raise FileNotFoundError(f"no program {self.exe}")
-        self.program = subprocess.Popen(["wine", str(self.exe)], env=self.env, stdin=subprocess.DEVNULL,
+        self.program = subprocess.Popen([self.wine, str(self.exe)], env=self.env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         preexec_fn=_die_with_parent)
         # Until the dialog shows, or the program has ended without one.
@@ -235,7 +267,7 @@ class WineSession:
         return state
 
     def xdotool(self, *args, check=True):
-        code, out = run(["xdotool", *args], self.env, 30, f"xdotool {args[0]}")
+        code, out, _ = run(["xdotool", *args], self.env, 30, f"xdotool {args[0]}")
         if check and code:
             raise RuntimeError(f"xdotool {' '.join(args)} failed")
         return out
@@ -250,23 +282,34 @@ class WineSession:
 
     def screenshot(self, path):
         left, top, right, bottom = self.window
-        code, _ = run(["import", "-window", "root", "-crop",
+        code, _, _ = run(["import", "-window", "root", "-crop",
                        f"{right - left}x{bottom - top}+{left}+{top}", path], self.env, 30, "import")
         if code:
             raise RuntimeError("the screenshot failed")
 
 
 def test_arguments(required=True, **more):
-    """The command line of a test under Wine: --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR,
-    and the options in `more` (name: argparse keywords). Interrupting signals then tear the
-    sessions down."""
+    """The command line of a test under Wine: --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
+    [--arch win32|win64, the programs' kind: win64 for a 64-bit build], and the options in `more`
+    (name: argparse keywords). Interrupting signals then tear the sessions down."""
     parser = argparse.ArgumentParser()
     for option in ("exe", "probe", "work"):
         parser.add_argument("--" + option, required=required, type=pathlib.Path)
+    parser.add_argument("--arch", choices=sorted(LOADERS), default="win32")
     for option, keywords in more.items():
         parser.add_argument("--" + option, **keywords)
     stop_on_signals()
     return parser.parse_args()
+
+
+def without_traceback(main):
+    """Runs main() for its exit code. When Wine, or anything else the session drives, fails or
+    times out, says so in one message, not with a traceback, and returns 1."""
+    try:
+        return main()
+    except (RuntimeError, TimeoutError) as error:
+        print(f"{pathlib.Path(sys.argv[0]).name}: {error}", file=sys.stderr)
+        return 1
 
 
 def stop_on_signals():
@@ -279,6 +322,6 @@ def stop_on_signals():
 
 if __name__ == "__main__":
     if len(sys.argv) in (3, 4) and sys.argv[1] == "prefix":
-        make_prefix(*sys.argv[2:])
+        sys.exit(without_traceback(lambda: make_prefix(*sys.argv[2:])))
     else:
         sys.exit(__doc__.split("usage: ")[1])
