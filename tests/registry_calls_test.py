@@ -44,7 +44,7 @@ def registry_calls(session, exe, work):
     env = dict(session.env, WINEDEBUG="+pid,+relay")
     with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
         try:
-            code = subprocess.run(["wine", session.probe_exe, "ok", windows_path(exe)],
+            code = subprocess.run([session.wine, session.probe_exe, "ok", windows_path(exe)],
                                   env=env, stdout=printed, stderr=out, timeout=120).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError("the traced run did not finish in 120 s") from None
