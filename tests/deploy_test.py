@@ -26,7 +26,7 @@ CHOICES = [
     ((True, "NOTEPAD.EXE", "CMD.EXE"), OLD + NOT_OURS),
     ((False, None, None), OLD + NOT_OURS),
     ((True, '"C:\\PROGRAM FILES (X86)\\SYNC\\SYNC.EXE" /Q', None), OLD + NOT_OURS),
-    ((False, None, "C:\\TOOLS\\END.EXE"), OLD + NOT_OURS),
+    ((False, None, "C:\\TOOLS\\END!.EXE"), OLD + NOT_OURS),
     ((False, None, None), []),  # a computer where nothing was ever set: the keys are made
 ]
 
@@ -133,7 +133,7 @@ def on_the_dialog(s, guest, connect, disconnect):
     expect(s.wait_for_exit() == 0, "the dialog's exit code")
 
 
-def run_script(s, work, guest, connect, disconnect, source):
+def run_script(s, work, guest, connect, disconnect, source, cmd_options=()):
     """The startup script with these choices in its first lines; returns its exit code."""
     script = (source / "deploy" / "apply-settings.cmd").read_bytes().decode("ascii")
     for name, value in (("FORCE_GUEST_ONLY", "1" if guest else "0"),
@@ -145,7 +145,7 @@ def run_script(s, work, guest, connect, disconnect, source):
         expect(count == 1, f"no line that sets {name}")
     path = work / "apply-settings.cmd"
     path.write_bytes(script.encode("ascii"))
-    return s.run("cmd", "/c", windows_path(path), check=False)[0]
+    return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False)[0]
 
 
 def apply_policies(s, work, admx, guest, connect, disconnect):
@@ -177,11 +177,23 @@ def check_choices(s, work, source, choices, before, policies):
     s.reset(before)
     expect(run_script(s, work, *choices, source) == 0, "the script's exit code")
     expect(s.dump() == dialog, f"the script left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
-    expect(run_script(s, work, *choices, source) == 0 and s.dump() == dialog, "the script run again")
+    # Again, from a caller with delayed expansion on, where an unguarded ! would be lost.
+    expect(run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.dump() == dialog,
+           "the script run again, with delayed expansion on")
     if policies is not None:
         s.reset(before)
         apply_policies(s, work, policies, *choices)
         expect(s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
+
+
+def check_script_refuses(s, work, source):
+    """Commands whose \\ reg.exe would read as quoting: refused, nothing written, no wait."""
+    for command in ("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q'):
+        s.reset(OLD)
+        seeded = s.dump()
+        code = run_script(s, work, True, command, None, source)
+        expect(code == 1 and s.dump() == seeded, f"{command}: exit code {code}, tree "
+                                                  f"{sorted(s.dump() ^ seeded)} apart")
 
 
 def check_script_failure(s, work, source):
@@ -213,6 +225,8 @@ def main():
                      for choices, before in CHOICES]
         scenarios.append((f"{arch}: the script fails when a key is closed",
                           lambda s, w=work: check_script_failure(s, w, args.source)))
+        scenarios.append((f"{arch}: the script refuses a command with \\ at its end or before a quote",
+                          lambda s, w=work: check_script_refuses(s, w, args.source)))
         passed += run_all(dict(exe=args.exe, probe=args.probe, prefix=work / "wine", arch=arch), scenarios)
     print(f"{passed} passed, {len(failures)} failed")
     return 1 if failures else 0
