@@ -1,62 +1,83 @@
-# Run by CPack on the files staged for the release archive, before it is made: signs
-# ConfigTool.exe when the environment names a certificate, then lists every file in SHA256SUMS.
+# The last install step, for the release archive: signs ConfigTool.exe when the environment names
+# a certificate, then lists every installed file in SHA256SUMS.
 #   CONFIGTOOL_SIGN_PKCS12    a PKCS#12 file with the code-signing certificate and its key
 #   CONFIGTOOL_SIGN_PASSWORD  its password
 #   CONFIGTOOL_SIGN_TIMESTAMP an RFC 3161 time-stamp server (optional)
-# Only the staged copy is signed: the built ConfigTool.exe stays as the build made it.
-set(stage ${CPACK_TEMPORARY_INSTALL_DIRECTORY})
+# Only the installed copy is signed: the built ConfigTool.exe stays as the build made it. Under
+# CPack a failure here ends the run before anything is compressed, and an archive of this version
+# left from an earlier run is gone first, so a failed run leaves no archive at all.
+set(stage "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(exe ${stage}/ConfigTool.exe)
+
+# CPack installs into PACKAGE_DIR/_CPack_Packages/SYSTEM/GENERATOR/NAME and compresses that into
+# NAME.zip beside it, then copies it to PACKAGE_DIR.
+if(stage MATCHES "^(.*)/_CPack_Packages/[^/]+/[^/]+/([^/]+)$")
+  file(REMOVE "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}.zip" "${stage}.zip")
+endif()
+
+# The password and the certificate chain live in a folder only its owner can open, for as long as
+# a tool needs them, and go on every path out.
+macro(stop_signing message)
+  file(REMOVE_RECURSE "${sign_dir}")
+  message(FATAL_ERROR "${message}")
+endmacro()
+
+# Every tool gets a time limit: a signing that hangs would hold the password file open with it.
+set(tool_timeout 120)
 
 if(DEFINED ENV{CONFIGTOOL_SIGN_PKCS12} AND NOT "$ENV{CONFIGTOOL_SIGN_PKCS12}" STREQUAL "")
   find_program(OSSLSIGNCODE osslsigncode)
-  if(NOT OSSLSIGNCODE)
-    message(FATAL_ERROR "Signing was asked for (CONFIGTOOL_SIGN_PKCS12), but there is no osslsigncode.")
+  find_program(OPENSSL openssl)
+  if(NOT OSSLSIGNCODE OR NOT OPENSSL)
+    message(FATAL_ERROR "Signing was asked for (CONFIGTOOL_SIGN_PKCS12), but osslsigncode or "
+                        "openssl is missing.")
   endif()
   set(timestamp)
   if(NOT "$ENV{CONFIGTOOL_SIGN_TIMESTAMP}" STREQUAL "")
     set(timestamp -ts $ENV{CONFIGTOOL_SIGN_TIMESTAMP})
   endif()
+  file(REMOVE_RECURSE "${sign_dir}")
+  file(MAKE_DIRECTORY "${sign_dir}")
+  file(CHMOD "${sign_dir}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   # The password goes through a file, not the command line, where other users could read it.
-  set(password_file ${stage}/../sign-password)
+  set(password_file ${sign_dir}/password)
   file(WRITE ${password_file} "$ENV{CONFIGTOOL_SIGN_PASSWORD}")
+  file(CHMOD ${password_file} PERMISSIONS OWNER_READ OWNER_WRITE)
   execute_process(
     COMMAND ${OSSLSIGNCODE} sign -pkcs12 $ENV{CONFIGTOOL_SIGN_PKCS12} -readpass ${password_file}
             -h sha256 -n ConfigTool ${timestamp} -in ${exe} -out ${exe}.signed
-    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  file(REMOVE ${password_file})
+    TIMEOUT ${tool_timeout} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "Signing ConfigTool.exe with $ENV{CONFIGTOOL_SIGN_PKCS12} failed, so no "
-                        "archive was made:\n${output}")
+    file(REMOVE ${exe}.signed)
+    stop_signing("Signing ConfigTool.exe with $ENV{CONFIGTOOL_SIGN_PKCS12} failed (${status}), so no "
+                 "archive was made:\n${output}")
   endif()
   file(RENAME ${exe}.signed ${exe})
   # The signature must hold up, against the certificates that came with the key and the system's
   # own, else there is no archive: a signing that was asked for never yields an unsigned or
   # badly signed release.
-  find_program(OPENSSL openssl)
-  if(NOT OPENSSL)
-    message(FATAL_ERROR "Signing was asked for, but there is no openssl to check the signature with.")
-  endif()
-  set(chain ${stage}/../sign-chain.pem)
-  file(WRITE ${password_file} "$ENV{CONFIGTOOL_SIGN_PASSWORD}")
+  set(chain ${sign_dir}/chain.pem)
   execute_process(COMMAND ${OPENSSL} pkcs12 -in $ENV{CONFIGTOOL_SIGN_PKCS12} -nokeys
                           -passin file:${password_file} -out ${chain}
-                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  file(REMOVE ${password_file})
+                  TIMEOUT ${tool_timeout} RESULT_VARIABLE status OUTPUT_VARIABLE output
+                  ERROR_VARIABLE output)
   if(EXISTS /etc/ssl/certs/ca-certificates.crt)
     file(READ /etc/ssl/certs/ca-certificates.crt system_roots)
     file(APPEND ${chain} "${system_roots}")
   endif()
   if(status EQUAL 0)
     execute_process(COMMAND ${OSSLSIGNCODE} verify -CAfile ${chain} -in ${exe}
-                    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+                    TIMEOUT ${tool_timeout} RESULT_VARIABLE status OUTPUT_VARIABLE output
+                    ERROR_VARIABLE output)
   endif()
-  file(REMOVE ${chain})
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "The signature on ConfigTool.exe does not verify, so no archive was made:\n${output}")
+    stop_signing("The signature on ConfigTool.exe does not verify (${status}), so no archive was "
+                 "made:\n${output}")
   endif()
-  message(STATUS "ConfigTool.exe signed with $ENV{CONFIGTOOL_SIGN_PKCS12}")
+  file(REMOVE_RECURSE "${sign_dir}")
+  message(NOTICE "ConfigTool.exe signed with $ENV{CONFIGTOOL_SIGN_PKCS12}")
 else()
-  message(STATUS "ConfigTool.exe is not signed: CONFIGTOOL_SIGN_PKCS12 is not set")
+  message(NOTICE "ConfigTool.exe is not signed: CONFIGTOOL_SIGN_PKCS12 is not set")
 endif()
 
 file(GLOB_RECURSE files RELATIVE ${stage} ${stage}/*)

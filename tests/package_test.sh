@@ -4,7 +4,8 @@
 #          it holds exactly the release's files, and SHA256SUMS checks them all
 #        package_test.sh signed CPACK_CONFIG BUILT_EXE
 #          with a throwaway certificate the archived ConfigTool.exe is signed and verifies, and
-#          without its signature is the built file; a wrong password makes no archive
+#          without its signature is the built file; a wrong password makes no archive and leaves
+#          none from before, and no password file
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -37,15 +38,22 @@ openssl x509 -req -in leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 
 openssl pkcs12 -export -inkey leaf.key -in leaf.pem -certfile ca.pem -out sign.p12 -passout pass:test-only
 
 zip=$work/out/ConfigTool-1.0-win32.zip
+mkdir -p "$work/out" && echo "an older archive" >"$zip"
+sign_dir=$(dirname "$config")/sign
 if CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=wrong \
-   cpack --config "$config" -B "$work/out" >bad.log 2>&1 || [ -e "$zip" ]; then
-  cat bad.log; echo "a wrong password still made an archive"; exit 1
+   cpack --config "$config" -B "$work/out" >bad.log 2>&1; then
+  cat bad.log; echo "a wrong password did not stop the package"; exit 1
 fi
 grep -q 'Signing ConfigTool.exe with .* failed' bad.log || { cat bad.log; exit 1; }
+# Neither a new archive (CPack's own copy included) nor the older one, nor the password file.
+left=$(find "$work/out" -name 'ConfigTool-*.zip')
+[ -z "$left" ] || { echo "after a failed signing there is still: $left"; exit 1; }
+[ ! -e "$sign_dir" ] || { echo "the signing folder $sign_dir is still there"; exit 1; }
 
 CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=test-only \
   cpack --config "$config" -B "$work/out" >good.log 2>&1 || { cat good.log; exit 1; }
 grep -q 'ConfigTool.exe signed with' good.log || { cat good.log; exit 1; }
+[ ! -e "$sign_dir" ] || { echo "the signing folder $sign_dir is still there"; exit 1; }
 check_contents "$zip"
 osslsigncode verify -CAfile ca.pem -in unzipped/ConfigTool.exe >verify.log 2>&1 || { cat verify.log; exit 1; }
 osslsigncode remove-signature -in unzipped/ConfigTool.exe -out unsigned.exe >/dev/null
