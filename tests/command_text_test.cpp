@@ -25,6 +25,7 @@ std::string Times(int count, const std::string& text) {
 const std::string kNi = "\x93\xfa";     // a double-byte character in code page 932
 const std::string kTrail81 = "\x81\x81"; // one whose trail byte is also a lead byte
 const std::string kKatakanaA = "\xb1";  // half-width katakana: one byte in 932
+const std::string kEAcute = "\xc3\xa9", kEuro = "\xe2\x82\xac", kEmoji = "\xf0\x9f\x98\x80";  // UTF-8
 
 TEST(CommandText, KeepsWholeCharactersOnly) {
     const CutCase cases[] = {
@@ -40,6 +41,12 @@ TEST(CommandText, KeepsWholeCharactersOnly) {
         {__LINE__, 1252, Times(255, "\xe9"), 255},               // single-byte: nothing is cut
         {__LINE__, 1252, Times(127, kTrail81) + "\x81", 255},
         {__LINE__, 1252, "", 0},
+        {__LINE__, 65001, Times(63, kEmoji) + kEuro, 255},      // whole to the last byte
+        {__LINE__, 65001, Times(63, kEmoji) + "\xf0\x9f\x98", 252},  // cut inside a 4-byte one
+        {__LINE__, 65001, Times(84, kEuro) + "\xe2\x82", 252},
+        {__LINE__, 65001, "A" + Times(127, kEAcute), 255},
+        {__LINE__, 65001, Times(127, kEAcute) + "\xc3", 254},
+        {__LINE__, 65001, Times(255, "a"), 255},
     };
     for (const CutCase& c : cases) {
         char buffer[kCommandBufferSize];
