@@ -5,8 +5,9 @@
 
 // On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where the connection
 // software reads its settings; a 64-bit build would quietly write the other view.
-#if defined(_WIN64) && !defined(CONFIGTOOL_X64_TEST_BUILD)
-#error "ConfigTool is a 32-bit program: build it for x86 (Win32), not for 64-bit Windows."
+#if !defined(_M_IX86) && !defined(__i386__) && \
+    !(defined(CONFIGTOOL_X64_TEST_BUILD) && (defined(_M_X64) || defined(__x86_64__)))
+#error "ConfigTool is a 32-bit x86 program: build it for x86 (Win32)."
 #endif
 
 namespace {
