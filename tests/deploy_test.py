@@ -110,12 +110,13 @@ def check_templates(source):
                    f"{element.get('id')}: a required command of at most 255 characters")
         for enabled in (True, False):
             for key, name, value in policy_writes(policy, enabled, "X"):
-                found.add((key, name, value[0] if value else "delete"))
+                found.add((key, name, value or "delete"))
     want = set()
-    for key, name, kind in ((k["kServicesKey"], k["kGuestOnlyValue"], DWORD),
-                            (k["kConnectKey"], k["kTestAppValue"], SZ),
-                            (k["kDisconnectKey"], k["kTestAppValue"], SZ)):
-        want |= {(wow64(key), name, kind), (wow64(key), name, "delete")}
+    # Enabled writes what a checked box writes (the command typed being "X"), Disabled deletes.
+    for key, name, value in ((k["kServicesKey"], k["kGuestOnlyValue"], (DWORD, b"\1\0\0\0")),
+                             (k["kConnectKey"], k["kTestAppValue"], (SZ, b"X\0")),
+                             (k["kDisconnectKey"], k["kTestAppValue"], (SZ, b"X\0"))):
+        want |= {(wow64(key), name, value), (wow64(key), name, "delete")}
     expect(found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}")
     script = (source / "deploy" / "apply-settings.cmd").read_text()
     expect(f'set "KEY=HKLM\\{k["kServicesKey"]}"' in script, "the script's key is not the program's")
