@@ -181,18 +181,32 @@ class WineSession:
         return xvfb, f":{number}"
 
     def close(self):
-        if self.program and self.program.poll() is None:
-            self.program.kill()
-            self.program.wait()
-        if self.owned:
-            run(["wineserver", "-k"], self.env, 30, "wineserver -k")
-        if self.xvfb:
-            self.xvfb.terminate()
+        """Ends what the session started, each part on its own: a part that fails to end is
+        reported and the others still end, and no error here replaces the one that ended the
+        session."""
+        def program():
+            if self.program and self.program.poll() is None:
+                self.program.kill()
+                self.program.wait()
+
+        def server():
+            if self.owned:
+                run(["wineserver", "-k"], self.env, 30, "wineserver -k")
+
+        def xvfb():
+            if self.xvfb:
+                self.xvfb.terminate()
+                try:
+                    self.xvfb.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.xvfb.kill()
+                self.xvfb = None
+
+        for part in (program, server, xvfb):
             try:
-                self.xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-            self.xvfb = None
+                part()
+            except Exception as error:  # noqa: BLE001 - reported, and the rest still ends
+                print(f"wine_session: ending the {part.__name__} failed: {error}", file=sys.stderr)
 
     def run(self, *args, check=True, timeout=60, env=None):
         """Runs a Windows program to its end; returns (exit code, stdout)."""
