@@ -92,10 +92,10 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     subprocess.run(["rm", "-rf", str(prefix)], check=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     wine = LOADERS[arch]
-    code, _, errors = run([wine, "wineboot", "-i"], env, 180, "wineboot")
+    code, _, boot_errors = run([wine, "wineboot", "-i"], env, 180, "wineboot")
     if code:
         raise WineError(f"{wine} wineboot could not make a {arch} prefix in {prefix} (exit code "
-                        f"{code}): {last_words(errors)}")
+                        f"{code}): {last_words(boot_errors)}")
     # Debian's Wine does not find its own fonts (fonts-wine) by itself; without them the dialog's
     # Tahoma and the caption buttons' Marlett fall back to other fonts and every size changes.
     fonts = prefix / "drive_c" / "windows" / "Fonts"
@@ -114,7 +114,7 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     run(["wineserver", "-w"], env, 60, "wineserver -w")
     # The server writes the registry out when it ends: a prefix without it was never made.
     if not (prefix / "system.reg").exists():
-        raise WineError(f"{wine} wineboot made no registry in {prefix}: {last_words(errors)}")
+        raise WineError(f"{wine} wineboot made no registry in {prefix}: {last_words(boot_errors)}")
     ready.touch()
 
 
