@@ -21,11 +21,7 @@ const char kConnect[] = "AutoStartOnConnect", kDisconnect[] = "AutoStartOnDiscon
 
 // Wine checks access on every key along a path in the 32-bit view of a 64-bit prefix, where the
 // 64-bit build runs (Windows checks none): there the settings key closed closes its subkeys too.
-#ifdef _WIN64
-const bool kClosedKeyClosesSubkeys = true;
-#else
-const bool kClosedKeyClosesSubkeys = false;
-#endif
+const bool kClosedKeyClosesSubkeys = kProgramView != 0;
 
 struct Seed {
     const char* path;  // below the settings key, "." for the key itself
@@ -161,7 +157,8 @@ Values ReadOurs() {
         HKEY key;
         BYTE data[512];
         DWORD type, size = sizeof data;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ | kProgramView, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ | kProgramView, &key) !=
+            ERROR_SUCCESS) {
             values.push_back("?");
             continue;
         }

@@ -37,6 +37,12 @@ def why_no_32bit():
     return None
 
 
+def build_to_run(reason):
+    """The preset whose ConfigTool.exe runs here, and its kind of Wine prefix: the shipped 32-bit
+    build, or the 64-bit test build where 32-bit programs cannot run (`reason` from why_no_32bit)."""
+    return ("windows", "win32") if reason is None else ("windows-x64", "win64")
+
+
 def describe(reason):
     return ("this machine runs 32-bit x86 programs" if reason is None else
             f"this machine cannot run 32-bit x86 programs: {reason}")
