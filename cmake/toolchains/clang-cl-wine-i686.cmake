@@ -17,6 +17,18 @@ set(CMAKE_MT llvm-mt-14)
 set(wine_include /usr/include/wine/wine)
 set(wine_lib /usr/lib/i386-linux-gnu/wine/i386-windows)
 
+# A machine may lack these (tools/install-deps names what it could not install); tools/test skips
+# this build when configuring stops with "not on this machine".
+foreach(tool clang-cl-14 llvm-rc-14 lld-link-14 llvm-lib-14)
+  find_program(path ${tool} NO_CACHE)
+  if(NOT path)
+    message(FATAL_ERROR "not on this machine: ${tool} (clang-tools-14, lld-14, llvm-14)")
+  endif()
+endforeach()
+if(NOT EXISTS ${wine_include}/windows/windows.h OR NOT EXISTS ${wine_lib}/libkernel32.a)
+  message(FATAL_ERROR "not on this machine: Wine's Win32 headers and import libraries (libwine-dev:i386)")
+endif()
+
 # Wine's headers are the system headers (-imsvc). /Zl and /GS-: no Microsoft runtime to name or
 # to hold the stack cookie; _MSVCR_VER=0 asks the headers for msvcrt.dll, not the UCRT.
 # clang 14 and Wine 8's winnt.h both define the inline Interlocked helpers on i386 (the 64-bit and pointer ones): Wine's
