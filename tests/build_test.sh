@@ -16,7 +16,7 @@ tar -C "$source" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/else
 
 built=()
 for src in "$source" "$work/elsewhere/src"; do
-  tree=$work/build-$(basename "$(dirname "$src")")
+  tree=$work/build-${#built[@]}
   cmake -S "$src" -B "$tree" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_Python3=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$work/log" 2>&1 ||

@@ -40,14 +40,16 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wait_for(condition, timeout=10.0, what="condition"):
+def wait_for(condition, timeout=10.0, what="condition", last=None):
+    """last: says what was seen instead, for the message."""
     deadline = time.monotonic() + timeout
     while True:
         result = condition()
         if result:
             return result
         if time.monotonic() > deadline:
-            raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}")
+            raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}" +
+                               (f": {last()}" if last else ""))
         time.sleep(0.05)
 
 
@@ -132,10 +134,12 @@ def read_tree(lines):
 
 
 class WineSession:
-    def __init__(self, prefix, exe, probe=None, arch="win32", display=None, owned=True, env=None):
+    def __init__(self, prefix, exe, probe=None, arch="win32", display=None, owned=True, env=None,
+                 letters=""):
         """arch: win32, or win64 for a 64-bit prefix. owned: the project's own prefix, made here
         if need be. Someone else's (owned=False) is used as it is: it keeps its architecture and
-        its Wine server is left alone. env: more environment for every Wine process (a locale)."""
+        its Wine server is left alone. env: more environment for every Wine process (a locale).
+        letters: the letters beyond ASCII that will be typed, given keys on the virtual screen."""
         self.owned, self.arch = owned, arch
         self.wine = LOADERS[arch]
         self.exe, self.probe_exe = exe, probe
@@ -143,17 +147,21 @@ class WineSession:
         self.env = dict(os.environ, WINEPREFIX=str(prefix), **QUIET, **(env or {}))
         if owned:
             self.env["WINEARCH"] = arch
-        self.xvfb = self.program = None
+        self.xvfb = self.program = self.holder = None
         self.desktop = None
         try:
             if display is None:
                 self.xvfb, display = self._start_xvfb()
             self.env["DISPLAY"] = display
+            if letters:
+                self._map_keys(letters)
             if owned:
                 make_prefix(prefix, arch, env)
                 # A server left from an earlier run would still show windows on its own display.
                 run(["wineserver", "-k"], self.env, 30, "wineserver -k")
                 run(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
+            if probe:
+                self.holder = self._start(probe, "hold")
         except BaseException:
             self.close()
             raise
@@ -166,10 +174,11 @@ class WineSession:
 
     def _start_xvfb(self):
         """Xvfb picks a free display itself and writes its number to us: two sessions never
-        share one."""
+        share one. -noreset: by default it starts afresh, keyboard map and all, whenever its last
+        client leaves, as Wine's desktop does between programs."""
         read, write = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write,), stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         os.close(write)
         with os.fdopen(read) as pipe:
@@ -180,14 +189,36 @@ class WineSession:
             raise RuntimeError("Xvfb did not start")
         return xvfb, f":{number}"
 
+    def _start(self, *args):
+        return subprocess.Popen([self.wine, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=_die_with_parent)
+
+    def _map_keys(self, letters):
+        """xdotool types a letter that has no key by giving one a key for a moment: Wine may read
+        the keyboard after the key is taken back, and the letter is lost. Keys given before any
+        Wine program starts are there from its first look at the keyboard. The lowest free keys:
+        Wine runs out of spare virtual-key codes before it reaches the high ones."""
+        _, keymap, _ = run(["xmodmap", "-pke"], self.env, 30, "xmodmap")
+        free = [int(m.group(1)) for m in re.finditer(r"^keycode +(\d+) =[ \t]*$", keymap, re.M)]
+        letters = sorted(set(letters))
+        if len(free) < len(letters):
+            raise RuntimeError(f"the virtual screen has {len(free)} free keys, {len(letters)} wanted")
+        code, _, errors = run(["xmodmap", *(arg for key, letter in zip(sorted(free), letters)
+                                            for arg in ("-e", f"keycode {key} = 0x{ord(letter):x}"))],
+                              self.env, 30, "xmodmap")
+        if code:
+            raise RuntimeError(f"xmodmap could not give the letters keys: {last_words(errors)}")
+
     def close(self):
         """Ends what the session started, each part on its own: a part that fails to end is
         reported and the others still end, and no error here replaces the one that ended the
         session."""
         def program():
-            if self.program and self.program.poll() is None:
-                self.program.kill()
-                self.program.wait()
+            for process in (self.program, self.holder):
+                if process and process.poll() is None:
+                    process.kill()
+                    process.wait()
 
         def server():
             if self.owned:
@@ -230,9 +261,7 @@ class WineSession:
         """Starts ConfigTool.exe, waits for its dialog and gives it the keyboard."""
         if not os.path.isfile(self.exe):
             raise FileNotFoundError(f"no program {self.exe}")
-        self.program = subprocess.Popen([self.wine, str(self.exe)], env=self.env, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                        preexec_fn=_die_with_parent)
+        self.program = self._start(self.exe)
         # Until the dialog shows, or the program has ended without one.
         wait_for(lambda: self.program.poll() is not None or
                          self.run(self.probe_exe, "dialog", 500, check=False)[0] == 0,
@@ -247,6 +276,8 @@ class WineSession:
             self.xdotool("windowfocus", "--sync", self.desktop)
         left, top, right, _ = self.window
         self.click((left + right) // 2, top + 10)  # the caption makes it Wine's foreground window
+        # Keys go to the foreground window as Wine sees it when they arrive.
+        wait_for(lambda: self.dialog()["foreground"], what="the dialog to be in the foreground")
 
     def wait_for_exit(self, timeout=15):
         """The program's exit code; a program still running then is killed and that is an error."""
@@ -269,6 +300,8 @@ class WineSession:
             word, *rest = line.split(" ")
             if word == "window":
                 self.window = state["window"] = tuple(map(int, rest))
+            elif word == "foreground":
+                state["foreground"] = rest == ["1"]
             elif word == "focus":
                 state["focus"] = int(rest[0])
             elif word == "tab":
@@ -317,13 +350,20 @@ def test_arguments(required=True, **more):
 
 
 def without_traceback(main):
-    """Runs main() for its exit code. When Wine, or anything else the session drives, fails or
-    times out, says so in one message, not with a traceback, and returns 1."""
+    """Runs main() for its exit code. When Wine, a command or anything else the session drives
+    fails or times out, says so in one message, not with a traceback, and returns 1."""
+    name = pathlib.Path(sys.argv[0]).name
     try:
         return main()
     except (RuntimeError, TimeoutError) as error:
-        print(f"{pathlib.Path(sys.argv[0]).name}: {error}", file=sys.stderr)
-        return 1
+        print(f"{name}: {error}", file=sys.stderr)
+    except subprocess.CalledProcessError as error:  # what it printed is above
+        command = " ".join(pathlib.Path(str(part)).name if i == 0 else str(part)
+                           for i, part in enumerate(error.cmd))
+        print(f"{name}: {command} failed (exit code {error.returncode})", file=sys.stderr)
+    except OSError as error:  # a tool that is not there, say
+        print(f"{name}: {error.filename or ''}: {error.strerror}", file=sys.stderr)
+    return 1
 
 
 def stop_on_signals():

@@ -5,6 +5,7 @@
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
 //   probe dialog [WAIT_MS]         waits for the dialog, then prints its window and controls
+//   probe hold                     keeps the Wine desktop open until it is killed
 //   probe clip HEX                 puts the bytes on the clipboard as text
 //   probe ok EXE                   starts the program, checks its three boxes and presses OK;
 //                                  prints "pid PID" in hex first, to find it in a relay trace
@@ -105,6 +106,7 @@ int Dialog(DWORD waitMs) {
     RECT r;
     GetWindowRect(dialog, &r);
     printf("window %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    printf("foreground %d\n", GetForegroundWindow() == dialog ? 1 : 0);
     GUITHREADINFO info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -183,6 +185,14 @@ int PressOk(const char* exe) {
     return status;
 }
 
+// Wine closes a virtual desktop a second after its last program ends, and a program that starts
+// just then can lose its windows with it. One program that never ends keeps it open.
+int Hold() {
+    GetDesktopWindow();
+    Sleep(INFINITE);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,7 +205,8 @@ int main(int argc, char** argv) {
     if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
     if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
     if (command == "ok" && argc == 3) return PressOk(argv[2]);
+    if (command == "hold") return Hold();
     fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
-                    " allow PATH | dialog [WAIT_MS] | clip HEX | ok EXE\n");
+                    " allow PATH | dialog [WAIT_MS] | clip HEX | ok EXE | hold\n");
     return 2;
 }
