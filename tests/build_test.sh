@@ -3,7 +3,7 @@
 # - without tests it makes ConfigTool.exe and no other program, and needs neither Python nor
 #   GoogleTest;
 # - the same sources give a byte-identical ConfigTool.exe whatever the source and build paths;
-# - a change to the resource header recompiles the resource script.
+# - a change to the resource header or the manifest recompiles the resource script.
 # usage: build_test.sh SOURCE_DIR EXE_OF_THIS_BUILD TOOLCHAIN_FILE BUILD_TYPE GENERATOR
 set -euo pipefail
 source=$1 this_exe=$2 toolchain=$3 build_type=$4 generator=$5
@@ -33,7 +33,9 @@ cmp "${built[0]}" "${built[1]}"
 cmp "${built[0]}" "$this_exe"
 echo "reproducible: 3 builds, 2 source trees, byte-identical, sha256 $(sha256sum <"$this_exe" | cut -c1-16)"
 
-touch "$work/elsewhere/src/ui/resource.h"
-cmake --build "$tree" >"$work/log" 2>&1
-grep -q 'Building RC object' "$work/log" || { echo "resource.h changed, the resources were not rebuilt"; exit 1; }
-echo "a build without tests makes ConfigTool.exe alone; resource.h changed: resources rebuilt"
+for input in resource.h config_tool.manifest; do
+  touch "$work/elsewhere/src/ui/$input"
+  cmake --build "$tree" >"$work/log" 2>&1
+  grep -q 'Building RC object' "$work/log" || { echo "$input changed, the resources were not rebuilt"; exit 1; }
+done
+echo "a build without tests makes ConfigTool.exe alone; resource.h or the manifest changed: resources rebuilt"

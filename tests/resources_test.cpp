@@ -144,23 +144,45 @@ BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR langu
     return TRUE;
 }
 
-// No menu, accelerators, strings, version or manifest: only the dialog and the icon.
+// No menu, accelerators, strings or version: only the dialog, the icon and the manifest.
 TEST(Resources, NothingElse) {
+    const int kTypes[] = {3, 5, 14, 24};  // icon, dialog, icon group, manifest
     std::set<std::string> types, names;
     EnumResourceTypesA(gExe, AddType, reinterpret_cast<LONG_PTR>(&types));
-    EXPECT_EQ(std::set<std::string>({"#3", "#5", "#14"}), types) << "icon, dialog, icon group";
-    std::set<WORD> languages;
-    for (int type : {3, 5, 14}) {
+    EXPECT_EQ(std::set<std::string>({"#3", "#5", "#14", "#24"}), types);
+    for (int type : kTypes)
         EnumResourceNamesA(gExe, MAKEINTRESOURCEA(type), AddName, reinterpret_cast<LONG_PTR>(&names));
-    }
-    EXPECT_EQ(std::set<std::string>({"3:1", "5:101", "14:102"}), names);
-    EnumResourceLanguagesA(gExe, RT_DIALOG, MAKEINTRESOURCEA(IDD_CONFIG), AddLanguage,
-                           reinterpret_cast<LONG_PTR>(&languages));
-    EnumResourceLanguagesA(gExe, RT_ICON, MAKEINTRESOURCEA(1), AddLanguage,
-                           reinterpret_cast<LONG_PTR>(&languages));
-    EnumResourceLanguagesA(gExe, RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP), AddLanguage,
-                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(std::set<std::string>({"3:1", "5:101", "14:102", "24:1"}), names);
+    std::set<WORD> languages;
+    const int kIds[] = {1, IDD_CONFIG, IDI_APP, 1};
+    for (int i = 0; i < 4; ++i)
+        EnumResourceLanguagesA(gExe, MAKEINTRESOURCEA(kTypes[i]), MAKEINTRESOURCEA(kIds[i]),
+                               AddLanguage, reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(std::set<WORD>({kEnglishUs}), languages);
+}
+
+const char* gPath;
+
+// Windows' own parser must accept the manifest: one it cannot read stops the program from
+// starting at all. It asks for an administrator, and for nothing that changes how the dialog
+// looks (common controls 6, DPI awareness, compatibility modes).
+TEST(Manifest, AsksForAnAdministratorAndNothingElse) {
+    ACTCTXA context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.lpSource = gPath;
+    context.lpResourceName = MAKEINTRESOURCEA(1);
+    HANDLE handle = CreateActCtxA(&context);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle) << "Windows rejects the manifest: " << GetLastError();
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    EXPECT_TRUE(QueryActCtxW(0, handle, NULL, RunlevelInformationInActivationContext, &level,
+                             sizeof level, NULL)) << GetLastError();
+    ReleaseActCtx(handle);
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_REQUIRE_ADMIN, level.RunLevel);
+    EXPECT_EQ(0u, level.UiAccess);
+    std::string text = Data(MAKEINTRESOURCEA(24), 1);
+    for (const char* declaration : {"dependency", "dpiAware", "compatibility", "windowsSettings"})
+        EXPECT_EQ(std::string::npos, text.find(declaration)) << declaration;
 }
 
 WORD gMachine;  // what the file must be built for
@@ -228,6 +250,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Mapped as an image, never run: resources and import tables are where the loader puts them.
+    gPath = argv[1];
     gExe = LoadLibraryExA(argv[1], NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!gExe) {
         fprintf(stderr, "cannot load %s: %lu\n", argv[1], GetLastError());
