@@ -2,7 +2,8 @@
 # The build itself, for the toolchain and build type of the build that runs this:
 # - without tests it makes ConfigTool.exe and no other program, and needs neither Python nor
 #   GoogleTest;
-# - the same sources give a byte-identical ConfigTool.exe whatever the source and build paths;
+# - the same sources give a byte-identical ConfigTool.exe whatever the source and build paths,
+#   and a byte-identical Windows Installer package whatever the time and time zone;
 # - a change to the resource header or the manifest recompiles the resource script.
 # usage: build_test.sh SOURCE_DIR EXE_OF_THIS_BUILD TOOLCHAIN_FILE BUILD_TYPE GENERATOR
 set -euo pipefail
@@ -32,6 +33,21 @@ done
 cmp "${built[0]}" "${built[1]}"
 cmp "${built[0]}" "$this_exe"
 echo "reproducible: 3 builds, 2 source trees, byte-identical, sha256 $(sha256sum <"$this_exe" | cut -c1-16)"
+
+# The release's Windows Installer package too, made in another time zone a moment later.
+if command -v wixl >/dev/null; then
+  packages=()
+  for zone in UTC Pacific/Kiritimati; do
+    tree=$work/build-${#packages[@]}
+    TZ=$zone cpack --config "$tree/CPackConfig.cmake" -B "$tree/package" >"$work/log" 2>&1 ||
+      { cat "$work/log"; exit 1; }
+    packages+=("$(echo "$tree"/package/ConfigTool-*.msi)")
+  done
+  cmp "${packages[@]}"
+  echo "the package: 2 builds, byte-identical, sha256 $(sha256sum <"${packages[0]}" | cut -c1-16)"
+else
+  echo "no wixl on this machine: the package was not built (see what tools/install-deps said)"
+fi
 
 for input in resource.h config_tool.manifest; do
   touch "$work/elsewhere/src/ui/$input"

@@ -23,7 +23,9 @@ if not __package__:  # run as a script: the harness package is beside it
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 from harness.machine import WINE64  # noqa: E402
 
-QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+# winemenubuilder would copy every shortcut and file type into the Linux desktop of whoever runs
+# the tests (~/.local, ~/.config): a prefix here stays to itself.
+QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
 # Long enough to carry the server from one program to the next, short enough not to outlive us.
 SERVER_LINGER_SECONDS = "20"
 # The loader for each kind of prefix. /usr/bin/wine takes the 32-bit loader whenever it is

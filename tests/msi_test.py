@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""The Windows Installer package, read with msitools and installed by Wine's msiexec.
+
+usage: msi_test.py --msi PACKAGE --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE
+                   --work DIR [--arch win32|win64] [--no-32bit REASON]
+PACKAGE must hold CONFIGTOOL_EXE. In a private prefix of the kind --arch names: a silent install
+puts the program, its shortcut and its Programs and Features entry in place; an older version
+will not go over it; the installed program runs; a silent uninstall takes all of it away; an
+older version is upgraded in place. The settings stay as they were through every step. Where
+32-bit programs cannot run (--no-32bit), running the installed program is skipped.
+"""
+import pathlib
+import re
+import subprocess
+import sys
+
+from e2e_test import NOT_OURS, OLD, SCENARIOS, expect, failures, run_all, run_scenario
+from harness.wine_session import test_arguments, windows_path, without_traceback
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+UPGRADE_CODE = "{6F7BC255-4640-4CCB-AE7F-1C6693516479}"
+REFUSED = "A newer version of ConfigTool is already installed."
+OLDER = "0.9"
+
+
+def msi_table(msi, table):
+    """A table's rows, each a tuple of its columns, as msiinfo exports them."""
+    text = subprocess.run(["msiinfo", "export", str(msi), table], check=True, capture_output=True,
+                          text=True).stdout
+    return {tuple(line.split("\t")) for line in text.splitlines()[3:]}
+
+
+def check_tables(msi):
+    summary = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True,
+                             text=True).stdout
+    expect("Template: Intel;1033\n" in summary, f"summary information:\n{summary}")
+    properties = dict(msi_table(msi, "Property"))
+    for name, value in (("ALLUSERS", "1"), ("UpgradeCode", UPGRADE_CODE), ("ARPNOMODIFY", "1"),
+                        ("ARPPRODUCTICON", "ConfigTool.ico"), ("ProductName", "ConfigTool"),
+                        ("Manufacturer", "ConfigTool")):
+        expect(properties.get(name) == value, f"property {name} is {properties.get(name)!r}")
+    files = msi_table(msi, "File")
+    expect([row[1:3] for row in files] == [("ConfigTool.exe", "ConfigTool.exe")], f"files {files}")
+    conditions = msi_table(msi, "LaunchCondition")
+    expect(conditions == {("NOT WIX_DOWNGRADE_DETECTED", REFUSED)}, f"launch conditions {conditions}")
+    shortcuts = msi_table(msi, "Shortcut")
+    expect([row[1:5] for row in shortcuts] ==
+           [("ProgramMenuFolder", "Configuration Tool", "ConfigTool.exe", "[#ConfigTool.exe]")],
+           f"shortcuts {shortcuts}")
+    # It installs the program and nothing else: no registry value of its own, no action of its own.
+    for table in ("Registry", "RemoveRegistry", "CustomAction", "ServiceInstall"):
+        rows = msi_table(msi, table) if table in tables(msi) else set()
+        expect(not rows, f"{table}: {rows}")
+
+
+def tables(msi):
+    return subprocess.run(["msiinfo", "tables", str(msi)], check=True, capture_output=True,
+                          text=True).stdout.split()
+
+
+class Installed:
+    """Where the package puts things in this prefix, and what msiexec says."""
+    runs = 0
+
+    def __init__(self, s, work):
+        self.s, self.work = s, work
+        drive = pathlib.Path(s.env["WINEPREFIX"]) / "drive_c"
+        # A 32-bit package goes to the 32-bit Program Files, which has its own name on 64 bits.
+        self.windows_dir = "C:\\Program Files (x86)\\ConfigTool" if s.arch == "win64" else \
+            "C:\\Program Files\\ConfigTool"
+        self.folder = drive / self.windows_dir[3:].replace("\\", "/")
+        self.exe = self.folder / "ConfigTool.exe"
+        self.drive = drive
+
+    def msiexec(self, action, msi):
+        """Its exit code (Wine passes on its low 8 bits) and its log, which stays for a look."""
+        Installed.runs += 1
+        log = self.work / f"msiexec-{Installed.runs}{action.replace('/', '-')}-{pathlib.Path(msi).stem}.log"
+        code, _ = self.s.run("msiexec", action, windows_path(msi), "/qn", "/l*v", windows_path(log),
+                             check=False, timeout=180)
+        text = log.read_bytes() if log.exists() else b""
+        return code, text.decode("utf-16" if text.startswith(b"\xff\xfe") else "latin-1")
+
+    def entries(self):
+        """Programs and Features: {product code: {value name: data}} of the entries named
+        ConfigTool (Windows keeps a 32-bit package's in the 32-bit view)."""
+        _, text = self.s.run("reg", "query", UNINSTALL, "/s", "/reg:32", check=False)
+        found, key = {}, None
+        for line in text.splitlines():
+            if line.startswith("HKEY_"):
+                key = found.setdefault(line.rsplit("\\", 1)[1], {})
+            elif key is not None and (m := re.match(r"^\s+(\S+)\s+REG_\w+\s+(.*)$", line)):
+                key[m.group(1)] = m.group(2)
+        return {code: values for code, values in found.items() if values.get("DisplayName") == "ConfigTool"}
+
+    def shortcuts(self):
+        # Wine makes a per-machine shortcut in the user's own Start menu; Windows, in all users'.
+        return list(self.drive.glob("users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/"
+                                    "Configuration Tool.lnk"))
+
+
+def settings_kept(s, step):
+    """Runs step(); the settings tree must be as it was before."""
+    s.reset(OLD + NOT_OURS)
+    before = s.dump()
+    step()
+    after = s.dump()
+    expect(after == before, f"the settings changed: {sorted(after ^ before)}")
+
+
+def install(at, msi, exe, version):
+    code, log = at.msiexec("/i", msi)
+    expect(code == 0, f"msiexec /i exited with {code}: {log[-400:]}")
+    expect(at.exe.read_bytes() == exe.read_bytes(), f"{at.exe} is not the program that was packaged")
+    links = at.shortcuts()
+    expect(len(links) == 1 and f"\0{at.windows_dir}\\ConfigTool.exe\0".encode() in links[0].read_bytes(),
+           f"shortcuts {links}, not one to {at.exe}")
+    entries = list(at.entries().values())
+    expect(len(entries) == 1, f"{len(entries)} entries in Programs and Features")
+    got = {name: entries[0].get(name) for name in ("Publisher", "DisplayVersion", "NoModify")}
+    expect(got == {"Publisher": "ConfigTool", "DisplayVersion": version, "NoModify": "0x1"}, got)
+
+
+def check_install(at, msi, exe, version):
+    settings_kept(at.s, lambda: install(at, msi, exe, version))
+
+
+def check_older_refused(at, older, version):
+    # 1603, a fatal error, cut to its low 8 bits by Wine. Wine's log has no room for the launch
+    # condition's text (the tables test reads it), but names the newer version it found.
+    code, log = at.msiexec("/i", older)
+    expect(code == 1603 % 256 and "WIX_DOWNGRADE_DETECTED = {" in log,
+           f"msiexec /i of {OLDER} over {version} exited with {code}")
+    versions = [e["DisplayVersion"] for e in at.entries().values()]
+    expect(versions == [version], f"Programs and Features holds {versions}")
+
+
+def check_uninstall(at, msi):
+    def uninstall():
+        code, log = at.msiexec("/x", msi)
+        expect(code == 0, f"msiexec /x exited with {code}: {log[-400:]}")
+    settings_kept(at.s, uninstall)
+    left = [str(p) for p in (at.folder, *at.shortcuts()) if p.exists()] + list(at.entries())
+    expect(not left, f"still there after the uninstall: {left}")
+
+
+def check_upgrade(at, older, msi, exe, version):
+    def upgrade():
+        code, log = at.msiexec("/i", older)
+        expect(code == 0, f"msiexec /i of {OLDER} exited with {code}: {log[-400:]}")
+        install(at, msi, exe, version)
+    settings_kept(at.s, upgrade)
+
+
+def main():
+    args = test_arguments(msi={"required": True, "type": pathlib.Path},
+                          source={"required": True, "type": pathlib.Path},
+                          **{"no-32bit": {"default": ""}})
+    args.work.mkdir(parents=True, exist_ok=True)
+    version = dict(msi_table(args.msi, "Property"))["ProductVersion"]
+    older = args.work / f"ConfigTool-{OLDER}-win32.msi"
+    subprocess.run(["cmake", f"-Dversion={OLDER}", f"-Dexe={args.exe}", f"-Dout={older}", "-P",
+                    args.source / "cmake" / "MakeMsi.cmake"], check=True)
+    scenario = next(row for row in SCENARIOS if row[0].startswith("focused guest box"))
+
+    def run_installed(s):
+        s.exe = Installed(s, args.work).exe
+        run_scenario(s, *scenario)
+
+    steps = [("the package's tables: per machine, one file, one shortcut, no downgrade, no registry values",
+              lambda s: check_tables(args.msi)),
+             (f"install {version}: program, shortcut and entry in place, settings kept",
+              lambda s: check_install(Installed(s, args.work), args.msi, args.exe, version)),
+             (f"{OLDER} will not go over {version}",
+              lambda s: check_older_refused(Installed(s, args.work), older, version)),
+             (f"the installed program: {scenario[0]}", run_installed),
+             ("uninstall: program, folder, shortcut and entry gone, settings kept",
+              lambda s: check_uninstall(Installed(s, args.work), args.msi)),
+             (f"upgrade {OLDER} to {version}: one entry, settings kept",
+              lambda s: check_upgrade(Installed(s, args.work), older, args.msi, args.exe, version))]
+    skipped = 0
+    if getattr(args, "no_32bit"):
+        print(f"skip  {steps[3][0]}: {args.no_32bit}")
+        del steps[3]
+        skipped = 1
+    passed = run_all(dict(exe=args.exe, probe=args.probe, prefix=args.work / "wine", arch=args.arch),
+                     steps)
+    print(f"{passed} passed, {len(failures)} failed, {skipped} skipped")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(without_traceback(main))
