@@ -179,10 +179,12 @@ def main():
              (f"upgrade {OLDER} to {version}: one entry, settings kept",
               lambda s: check_upgrade(Installed(s, args.work), older, args.msi, args.exe, version))]
     skipped = 0
-    if getattr(args, "no_32bit"):
+    if args.no_32bit:
         print(f"skip  {steps[3][0]}: {args.no_32bit}")
         del steps[3]
         skipped = 1
+    # A new prefix each run: nothing an earlier run installed can stand in for what this one does.
+    (args.work / "wine" / ".configtool-prefix").unlink(missing_ok=True)
     passed = run_all(dict(exe=args.exe, probe=args.probe, prefix=args.work / "wine", arch=args.arch),
                      steps)
     print(f"{passed} passed, {len(failures)} failed, {skipped} skipped")
