@@ -180,8 +180,9 @@ class WineSession:
         client leaves, as Wine's desktop does between programs."""
         read, write = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write,), stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=_die_with_parent)
         os.close(write)
         with os.fdopen(read) as pipe:
             ready, _, _ = select.select([pipe], [], [], 30)
