@@ -86,8 +86,8 @@ def last_words(errors):
 
 def make_prefix(prefix, arch="win32", extra_env=None):
     """Makes a private prefix once: Wine's own fonts, a virtual desktop (which keeps keyboard
-    focus to itself on an X server with no window manager) and no crash dialog (which would wait
-    for a click that never comes)."""
+    focus to itself on an X server with no window manager), no crash dialog (which would wait
+    for a click that never comes) and no winemenubuilder."""
     prefix = pathlib.Path(prefix).resolve()
     ready = prefix / ".configtool-prefix"
     if ready.exists():
@@ -109,7 +109,10 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     for key, name, kind, data in ((r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "Default"),
                                   (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ",
                                    "1024x768"),
-                                  (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")):
+                                  (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+                                  # for programs started without QUIET's environment too
+                                  (r"HKCU\Software\Wine\DllOverrides", "winemenubuilder.exe",
+                                   "REG_SZ", "")):
         code, _, errors = run([wine, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
                               env, 60)
         if code:
