@@ -48,14 +48,11 @@ def check_tables(msi):
            [("ProgramMenuFolder", "Configuration Tool", "ConfigTool.exe", "[#ConfigTool.exe]")],
            f"shortcuts {shortcuts}")
     # It installs the program and nothing else: no registry value of its own, no action of its own.
+    present = subprocess.run(["msiinfo", "tables", str(msi)], check=True, capture_output=True,
+                             text=True).stdout.split()
     for table in ("Registry", "RemoveRegistry", "CustomAction", "ServiceInstall"):
-        rows = msi_table(msi, table) if table in tables(msi) else set()
+        rows = msi_table(msi, table) if table in present else set()
         expect(not rows, f"{table}: {rows}")
-
-
-def tables(msi):
-    return subprocess.run(["msiinfo", "tables", str(msi)], check=True, capture_output=True,
-                          text=True).stdout.split()
 
 
 class Installed:
