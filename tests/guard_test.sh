@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds for other processors stop with a message: at configure time an x64 toolchain without the
 # 64-bit test build's option, at compile time the registry code for x64 or 32-bit ARM.
-# usage: guard_test.sh SOURCE_DIR
+# usage: guard_test.sh SOURCE_DIR CLANG
 set -uo pipefail
-source=$1
+source=$1 clang=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -13,7 +13,7 @@ grep -q 'ConfigTool is a 32-bit x86 program' "$work/log" || { cat "$work/log"; e
 
 # clang, with mingw-w64's headers, compiles for any of them.
 compile() {  # TARGET
-  clang-14 -x c++ --target="$1" -fsyntax-only -isystem /usr/share/mingw-w64/include \
+  "$clang" -x c++ --target="$1" -fsyntax-only -isystem /usr/share/mingw-w64/include \
     -I "$source/settings" "$source/settings/win32_registry.cpp" >"$work/log" 2>&1
 }
 for target in x86_64-w64-windows-gnu armv7-w64-windows-gnu; do
