@@ -47,7 +47,7 @@ bool Start(const char* exe, Run* run) {
 // Presses OK and waits for the process to end; one that does not end is ended.
 bool Finish(Run* run) {
     PostMessageA(run->dialog, WM_COMMAND, IDOK, 0);
-    bool ended = WaitForSingleObject(run->process.hProcess, 20000) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(run->process.hProcess, 20000) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(run->process.hProcess, 1);
     CloseHandle(run->process.hThread);
     CloseHandle(run->process.hProcess);
@@ -57,20 +57,20 @@ bool Finish(Run* run) {
 int Time(int rounds, int count, char** exes) {
     for (int round = 0; round < rounds; ++round) {
         for (int k = 0; k < count; ++k) {
-            int i = round % 2 ? count - 1 - k : k;  // ABBA: neither program always goes first
+            const int i = round % 2 ? count - 1 - k : k;  // ABBA: neither program always goes first
             Run run;
-            double start = Now();
+            const double start = Now();
             if (!Start(exes[i], &run)) {
                 fprintf(stderr, "launcher: %s showed no dialog\n", exes[i]);
                 return 1;
             }
-            double visible = Now();
+            const double visible = Now();
             WaitForInputIdle(run.process.hProcess, 5000);
-            double ready = Now();
+            const double ready = Now();
             PROCESS_MEMORY_COUNTERS memory = {};
             memory.cb = sizeof memory;
             GetProcessMemoryInfo(run.process.hProcess, &memory, sizeof memory);
-            double ok = Now();
+            const double ok = Now();
             if (!Finish(&run)) {
                 fprintf(stderr, "launcher: %s did not end after OK\n", exes[i]);
                 return 1;

@@ -27,7 +27,7 @@ HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
 RegistryStatus RegistryOpenKey(const char* path, RegistryKey* key) {
     HKEY handle = NULL;
     DWORD disposition;  // created or opened: either will do
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
+    const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
                                   kAccess, NULL, &handle, &disposition);
     *key = reinterpret_cast<RegistryKey>(handle);
     return status;

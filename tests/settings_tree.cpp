@@ -9,7 +9,7 @@
 std::string EscapeBytes(const std::string& bytes) {
     std::string out;
     for (size_t i = 0; i < bytes.size(); ++i) {
-        unsigned char c = bytes[i];
+        const unsigned char c = bytes[i];
         if (c >= 0x20 && c < 0x7f && c != '\\' && c != '|') {
             out += static_cast<char>(c);
         } else {

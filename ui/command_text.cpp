@@ -15,7 +15,7 @@ void CutAfterWholeCharacter(char* text, UINT codePage) {
             continue;
         }
         start = i;
-        BYTE c = static_cast<BYTE>(text[i]);
+        const BYTE c = static_cast<BYTE>(text[i]);
         if (utf8 && c >= 0xC0) missing = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
         for (const BYTE* range = info.LeadByte; range < info.LeadByte + MAX_LEADBYTES && range[0];
              range += 2)

@@ -13,7 +13,7 @@ const char kDefaultDisconnectCommand[] = "CMD.EXE";
 
 // BM_GETSTATE also reports focus and pushed state; only the check mark counts.
 bool IsBoxChecked(HWND hwnd, int id) {
-    LRESULT state = SendMessageA(GetDlgItem(hwnd, id), BM_GETSTATE, 0, 0);
+    const LRESULT state = SendMessageA(GetDlgItem(hwnd, id), BM_GETSTATE, 0, 0);
     return (state & BST_CHECKED) != 0;
 }
 
@@ -45,8 +45,9 @@ BOOL OnCommand(HWND hwnd, int id) {
     case IDCANCEL:  // also the close box and Escape
         EndDialog(hwnd, 0);
         return TRUE;
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 
 }  // namespace
@@ -67,6 +68,7 @@ INT_PTR CALLBACK ConfigDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         return OnInitDialog(hwnd);
     case WM_COMMAND:
         return OnCommand(hwnd, LOWORD(wParam));
+    default:
+        return FALSE;  // the dialog manager's own handling
     }
-    return FALSE;
 }

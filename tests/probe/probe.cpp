@@ -35,7 +35,7 @@ void PrintSetting(const char* label, const char* path, const char* name) {
     HKEY key;
     char data[1024] = "";
     DWORD type = 0, size = sizeof data - 1;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kProgramView, &key);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kProgramView, &key);
     if (status == ERROR_ACCESS_DENIED) {
         printf("%-40s ? (the key cannot be read)\n", label);
         return;
@@ -88,7 +88,7 @@ int Reset(int argc, char** argv) {
 
 // The visible dialog (of that process, if `process` is not 0), or NULL once waitMs have passed.
 HWND WaitForDialog(DWORD waitMs, DWORD process) {
-    for (DWORD start = GetTickCount();; Sleep(20)) {
+    for (const DWORD start = GetTickCount();; Sleep(20)) {
         HWND dialog = FindWindowA("#32770", kDialogTitle);
         DWORD owner = 0;
         if (dialog) GetWindowThreadProcessId(dialog, &owner);
@@ -172,7 +172,7 @@ int PressOk(const char* exe) {
     HWND dialog = WaitForDialog(15000, process.dwProcessId);
     if (dialog) {
         const int boxes[] = {IDC_FORCE_GUESTONLY, IDC_RUN_ON_CONNECT, IDC_RUN_ON_DISCONNECT};
-        for (int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
+        for (const int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
         if (WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0) status = 0;
     }
@@ -196,7 +196,7 @@ int Hold() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string command = argc > 1 ? argv[1] : "";
+    const std::string command = argc > 1 ? argv[1] : "";
     if (command == "dump") return Dump();
     if (command == "settings") return Settings();
     if (command == "reset") return Reset(argc - 2, argv + 2);

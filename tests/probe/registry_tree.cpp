@@ -32,7 +32,7 @@ LONG ReadValue(HKEY key, DWORD index, std::string* name, DWORD* type, std::strin
     for (;;) {
         DWORD nameSize = static_cast<DWORD>(nameBuffer.size());
         dataSize = static_cast<DWORD>(dataBuffer.size());
-        LONG status = RegEnumValueA(key, index, &nameBuffer[0], &nameSize, NULL, type,
+        const LONG status = RegEnumValueA(key, index, &nameBuffer[0], &nameSize, NULL, type,
                                     &dataBuffer[0], &dataSize);
         if (status == ERROR_SUCCESS) {
             name->assign(&nameBuffer[0], nameSize);
@@ -52,7 +52,7 @@ LONG ReadSubkeyName(HKEY key, DWORD index, std::string* name) {
     std::vector<char> buffer(length + 1);
     for (;;) {
         DWORD size = static_cast<DWORD>(buffer.size());
-        LONG status = RegEnumKeyExA(key, index, &buffer[0], &size, NULL, NULL, NULL, NULL);
+        const LONG status = RegEnumKeyExA(key, index, &buffer[0], &size, NULL, NULL, NULL, NULL);
         if (status == ERROR_SUCCESS) name->assign(&buffer[0], size);
         if (status != ERROR_MORE_DATA) return status;
         buffer.resize(buffer.size() * 2);
@@ -61,7 +61,7 @@ LONG ReadSubkeyName(HKEY key, DWORD index, std::string* name) {
 
 // Buffers live on the heap, one key at a time, so deep trees do not exhaust the stack.
 void DumpKey(HKEY key, const std::string& path, TreeLines* lines) {
-    std::string keyName = TreePath(path);
+    const std::string keyName = TreePath(path);
     lines->push_back(keyName);
     std::string name, data;
     DWORD type = 0;
@@ -115,7 +115,7 @@ LONG SetDacl(const std::string& path, DWORD mode) {
 TreeLines DumpTree(const char* root) {
     TreeLines lines;
     HKEY key;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ | kProgramView, &key);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ | kProgramView, &key);
     if (status == ERROR_SUCCESS) {
         DumpKey(key, root, &lines);
         RegCloseKey(key);
