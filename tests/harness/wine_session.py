@@ -296,11 +296,12 @@ class WineSession:
 
     def dialog(self):
         """The dialog as the probe sees it: window, focus, tab order, controls by id."""
-        code, out = self.run(self.probe_exe, "dialog", check=False)
+        code, out, errors = run([self.wine, self.probe_exe, "dialog"], self.env, 60, "probe dialog")
         if code:
             raise RuntimeError("no Configuration Tool dialog on the screen" +
                                (f" (the program ended with {self.program.poll():#x})"
-                                if self.program and self.program.poll() is not None else ""))
+                                if self.program and self.program.poll() is not None else "") +
+                               f": probe dialog exited with {code:#x}: {last_words(errors)}")
         state = {"controls": {}}
         for line in out.splitlines():
             word, *rest = line.split(" ")
