@@ -7,12 +7,14 @@ would keep a reader waiting.
 
 usage: wine_session.py prefix DIR [win32|win64]   makes the private prefix DIR, once
 """
-import argparse
 import ctypes
+import fcntl
+import hashlib
 import os
 import pathlib
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -84,14 +86,101 @@ def last_words(errors):
     return "; ".join(lines[-3:]) if lines else "it printed nothing"
 
 
+# What wineboot copies into a prefix and Wine never writes again: Wine's own programs, DLLs and
+# resources. Prefixes share them with their template by hard links; everything else, the registry
+# and the ini files among it, is their own.
+SHARED_FOLDERS = ("drive_c/windows", "drive_c/Program Files", "drive_c/Program Files (x86)")
+SHARED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb", ".ax", ".ds",
+                   ".com", ".vxd", ".nls", ".mui", ".msstyles"}
+
+
+def wine_version(arch):
+    code, version, errors = run([LOADERS[arch], "--version"], os.environ, 30, "wine --version")
+    if code:
+        raise WineError(f"{LOADERS[arch]} --version failed: {last_words(errors)}")
+    return version.strip()
+
+
+def templates_folder(prefix):
+    """Where the build tree that holds `prefix` keeps one made prefix of each kind, as its CMake
+    cache names it (CONFIGTOOL_WINE_TEMPLATES); None outside a build tree."""
+    for tree in prefix.parents:
+        cache = tree / "CMakeCache.txt"
+        if cache.exists():
+            found = re.search(r"^CONFIGTOOL_WINE_TEMPLATES:PATH=(.+)$",
+                              cache.read_text(errors="replace"), re.M)
+            return pathlib.Path(found.group(1)) if found else None
+    return None
+
+
 def make_prefix(prefix, arch="win32", extra_env=None):
-    """Makes a private prefix once: Wine's own fonts, a virtual desktop (which keeps keyboard
+    """Makes a private prefix once. In a build tree it is a copy of the tree's template of that
+    kind, made once by wineboot: the copy shares Wine's own DLLs with it (hard links, read-only)
+    and has its own registry and everything else. A template of another Wine version, or one whose
+    shared files were changed after all, is made again, and so is every copy of an older one."""
+    prefix = pathlib.Path(prefix).resolve()
+    version = wine_version(arch)
+    ready = prefix / ".configtool-prefix"
+    templates = templates_folder(prefix)
+    if templates is None:
+        if not (ready.exists() and ready.read_text() == version):
+            boot_prefix(prefix, arch, extra_env)
+            ready.write_text(version)
+        return
+    templates.mkdir(parents=True, exist_ok=True)
+    template = templates / arch
+    with open(templates / f"{arch}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)  # another test may be making it
+        made = template / ".configtool-prefix"
+        if not (made.exists() and made.read_text() == f"{version}\n{shared_state(template)}"):
+            # The code page is the Unix locale's when a program starts: one template serves all.
+            boot_prefix(template, arch, None)
+            made.write_text(f"{version}\n{shared_state(template)}")
+        if not (ready.exists() and ready.read_text() == made.read_text()):
+            copy_prefix(template, prefix)  # its marker too
+
+
+def shared_state(prefix):
+    """Names, sizes and times of the files a prefix shares: a write to any of them shows."""
+    state = hashlib.sha256()
+    for folder, _, files in sorted(os.walk(prefix)):
+        for name in sorted(files):
+            path = pathlib.Path(folder) / name
+            if not path.is_symlink() and is_shared(path.relative_to(prefix)):
+                info = path.stat()
+                state.update(f"{path.relative_to(prefix)} {info.st_size} {info.st_mtime_ns}\n".encode())
+    return state.hexdigest()
+
+
+def is_shared(relative):
+    return relative.suffix.lower() in SHARED_SUFFIXES and any(
+        relative.is_relative_to(folder) for folder in SHARED_FOLDERS)
+
+
+def copy_prefix(template, prefix):
+    subprocess.run(["rm", "-rf", str(prefix)], check=True)
+    for folder, subfolders, files in os.walk(template):
+        here = pathlib.Path(folder)
+        there = prefix / here.relative_to(template)
+        there.mkdir(parents=True, exist_ok=True)
+        for name in subfolders + files:
+            source, target = here / name, there / name
+            if source.is_symlink():
+                target.symlink_to(os.readlink(source))
+            elif source.is_file() and is_shared(source.relative_to(template)):
+                try:
+                    os.link(source, target)
+                except OSError:  # another file system
+                    shutil.copy2(source, target)
+            elif source.is_file():
+                shutil.copy2(source, target)
+    # followlinks is off: a link to a folder (dosdevices) is made above, never walked.
+
+
+def boot_prefix(prefix, arch, extra_env):
+    """Makes a prefix with wineboot: Wine's own fonts, a virtual desktop (which keeps keyboard
     focus to itself on an X server with no window manager), no crash dialog (which would wait
     for a click that never comes) and no winemenubuilder."""
-    prefix = pathlib.Path(prefix).resolve()
-    ready = prefix / ".configtool-prefix"
-    if ready.exists():
-        return
     env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET, **(extra_env or {}))
     subprocess.run(["rm", "-rf", str(prefix)], check=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
@@ -122,7 +211,12 @@ def make_prefix(prefix, arch="win32", extra_env=None):
     # The server writes the registry out when it ends: a prefix without it was never made.
     if not (prefix / "system.reg").exists():
         raise WineError(f"{wine} wineboot made no registry in {prefix}: {last_words(boot_errors)}")
-    ready.touch()
+    # Wine's own files are shared by every copy: none of them may change one.
+    for folder, _, files in os.walk(prefix):
+        for name in files:
+            path = pathlib.Path(folder) / name
+            if not path.is_symlink() and is_shared(path.relative_to(prefix)):
+                path.chmod(path.stat().st_mode & ~0o222)
 
 
 def read_tree(lines):
@@ -153,7 +247,7 @@ class WineSession:
         if owned:
             self.env["WINEARCH"] = arch
         self.xvfb = self.program = self.holder = None
-        self.desktop = None
+        self.desktop = self.shown_before = None
         try:
             if display is None:
                 self.xvfb, display = self._start_xvfb()
@@ -268,11 +362,17 @@ class WineSession:
         if not os.path.isfile(self.exe):
             raise FileNotFoundError(f"no program {self.exe}")
         self.program = self._start(self.exe)
-        # Until the dialog shows, or the program has ended without one.
-        wait_for(lambda: self.program.poll() is not None or
-                         self.run(self.probe_exe, "dialog", 500, check=False)[0] == 0,
-                         timeout=20, what="the dialog")
-        self.dialog()  # where it is
+
+        # Until this program's dialog shows, or the program has ended without one. An earlier
+        # program's dialog can still be listed for a moment after that program has ended, until
+        # the Wine server has cleaned up after it: the last one seen is not this one.
+        def shown():
+            if self.program.poll() is not None:
+                return True
+            code, out = self.run(self.probe_exe, "dialog", 500, check=False)
+            return code == 0 and out.split()[:2] != ["handle", str(self.shown_before)]
+        wait_for(shown, timeout=20, what="the dialog")
+        self.shown_before = self.dialog()["handle"]  # and where it is
         if self.desktop is None:
             # Our prefixes run in a Wine virtual desktop; another prefix may put the dialog
             # straight on the X screen, whose coordinates are then the same.
@@ -305,7 +405,9 @@ class WineSession:
         state = {"controls": {}}
         for line in out.splitlines():
             word, *rest = line.split(" ")
-            if word == "window":
+            if word == "handle":
+                state["handle"] = int(rest[0])
+            elif word == "window":
                 self.window = state["window"] = tuple(map(int, rest))
             elif word == "foreground":
                 state["foreground"] = rest == ["1"]
@@ -340,20 +442,6 @@ class WineSession:
                        f"{right - left}x{bottom - top}+{left}+{top}", path], self.env, 30, "import")
         if code:
             raise RuntimeError("the screenshot failed")
-
-
-def test_arguments(required=True, **more):
-    """The command line of a test under Wine: --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
-    [--arch win32|win64, the programs' kind: win64 for a 64-bit build], and the options in `more`
-    (name: argparse keywords). Interrupting signals then tear the sessions down."""
-    parser = argparse.ArgumentParser()
-    for option in ("exe", "probe", "work"):
-        parser.add_argument("--" + option, required=required, type=pathlib.Path)
-    parser.add_argument("--arch", choices=sorted(LOADERS), default="win32")
-    for option, keywords in more.items():
-        parser.add_argument("--" + option, **keywords)
-    stop_on_signals()
-    return parser.parse_args()
 
 
 def without_traceback(main):
