@@ -1,25 +1,26 @@
-#!/usr/bin/env python3
 """What administrators deploy, against the program itself.
 
-usage: deploy_test.py --source SOURCE_DIR [--exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR]
-Without --exe: the administrative templates are well formed, every reference in them resolves,
-and their keys, value names and types are the program's own. With it, under Wine: for the same
+usage: pytest deploy_test.py --source SOURCE_DIR [--exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
+       [--arch win64]]
+test_templates: the administrative templates are well formed, every reference in them resolves,
+and their keys, value names and types are the program's own. The rest, under Wine: for the same
 choices the startup script leaves the settings tree that the dialog leaves, in a 32-bit and a
 64-bit prefix; and in the 64-bit prefix so do the registry writes that the template's policies
 describe, applied as the 64-bit Group Policy engine applies them.
 """
-import pathlib
 import re
-import sys
 import xml.etree.ElementTree as ElementTree
 
-from e2e_test import (CONNECT_BOX, CONNECT_EDIT, DISCONNECT_BOX, DISCONNECT_EDIT, GUEST_BOX, NOT_OURS,
-                      OK, OLD, expect, failures, run_all, type_into)
-from harness.wine_session import test_arguments, windows_path, without_traceback
+import pytest
+
+from e2e_test import NOT_OURS, OLD, type_into
+from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
+                             DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,
+                             GUEST_ONLY, OK, SERVICES, SZ, TEST_APP)
+from harness.wine_session import windows_path
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
-SZ, DWORD = 1, 4
 
 # (guest, connect command, disconnect command): None clears a box. Then what is stored before.
 CHOICES = [
@@ -29,15 +30,6 @@ CHOICES = [
     ((False, None, "C:\\TOOLS\\END!.EXE"), OLD + NOT_OURS),
     ((False, None, None), []),  # a computer where nothing was ever set: the keys are made
 ]
-
-
-def program_constants(source):
-    """The key paths, value names and command size that the program itself uses."""
-    text = (source / "settings" / "settings.h").read_text()
-    strings = {name: value.replace("\\\\", "\\")
-               for name, value in re.findall(r'const char (k\w+)\[\] = "(.*)";', text)}
-    strings["kCommandBufferSize"] = int(re.search(r"kCommandBufferSize = (\d+);", text).group(1))
-    return strings
 
 
 def wow64(path):
@@ -79,47 +71,44 @@ def policy_writes(policy, enabled, text=None):
 
 def check_templates(source):
     admx, adml = read_templates(source)
-    expect(admx.tag == f"{{{NS['pd']}}}policyDefinitions", f"ADMX root {admx.tag}")
+    assert admx.tag == f"{{{NS['pd']}}}policyDefinitions", f"ADMX root {admx.tag}"
     strings = {s.get("id") for s in adml.iterfind(".//pd:stringTable/pd:string", NS)}
     presentations = {p.get("id"): p for p in adml.iterfind(".//pd:presentationTable/pd:presentation", NS)}
     for element in admx.iter():
         for attribute, value in element.attrib.items():
             for table, ref in re.findall(r"\$\((string|presentation)\.([^)]*)\)", value):
-                expect(ref in (strings if table == "string" else presentations),
-                       f"{attribute}={value} does not resolve in the ADML")
+                assert ref in (strings if table == "string" else presentations), f"{attribute}={value} does not resolve in the ADML"
         for attribute in ("name", "id"):
             if element.get(attribute) is not None:
-                expect(NAME.match(element.get(attribute)), f"{attribute} {element.get(attribute)!r}")
+                assert NAME.match(element.get(attribute)), f"{attribute} {element.get(attribute)!r}"
     for identifier in list(strings) + list(presentations):
-        expect(NAME.match(identifier), f"ADML id {identifier!r}")
+        assert NAME.match(identifier), f"ADML id {identifier!r}"
     categories = {c.get("name") for c in admx.iterfind(".//pd:categories/pd:category", NS)}
 
-    k = program_constants(source)
     found = set()
     for policy in admx.iterfind(".//pd:policies/pd:policy", NS):
-        expect(policy.get("class") == "Machine", f"{policy.get('name')} is not a Computer policy")
-        expect(policy.find("pd:parentCategory", NS).get("ref") in categories, "parent category")
+        assert policy.get("class") == "Machine", f"{policy.get('name')} is not a Computer policy"
+        assert policy.find("pd:parentCategory", NS).get("ref") in categories, "parent category"
         elements = {e.get("id"): e for e in policy.findall("pd:elements/*", NS)}
         if policy.get("presentation"):
             presentation = presentations[re.search(r"\.(\w+)\)", policy.get("presentation")).group(1)]
             for control in presentation:
-                expect(control.get("refId") in elements, f"refId {control.get('refId')} in {policy.get('name')}")
+                assert control.get("refId") in elements, f"refId {control.get('refId')} in {policy.get('name')}"
         for element in elements.values():
-            expect(element.get("required") == "true" and
-                   int(element.get("maxLength")) == k["kCommandBufferSize"] - 1,
-                   f"{element.get('id')}: a required command of at most 255 characters")
+            assert (element.get("required") == "true" and
+                   int(element.get("maxLength")) == COMMAND_BUFFER_SIZE - 1), f"{element.get('id')}: a required command of at most 255 characters"
         for enabled in (True, False):
             for key, name, value in policy_writes(policy, enabled, "X"):
                 found.add((key, name, value or "delete"))
     want = set()
     # Enabled writes what a checked box writes (the command typed being "X"), Disabled deletes.
-    for key, name, value in ((k["kServicesKey"], k["kGuestOnlyValue"], (DWORD, b"\1\0\0\0")),
-                             (k["kConnectKey"], k["kTestAppValue"], (SZ, b"X\0")),
-                             (k["kDisconnectKey"], k["kTestAppValue"], (SZ, b"X\0"))):
+    for key, name, value in ((SERVICES, GUEST_ONLY, (DWORD, b"\1\0\0\0")),
+                             (CONNECT_KEY, TEST_APP, (SZ, b"X\0")),
+                             (DISCONNECT_KEY, TEST_APP, (SZ, b"X\0"))):
         want |= {(wow64(key), name, value), (wow64(key), name, "delete")}
-    expect(found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}")
+    assert found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}"
     script = (source / "deploy" / "apply-settings.cmd").read_text()
-    expect(f'set "KEY=HKLM\\{k["kServicesKey"]}"' in script, "the script's key is not the program's")
+    assert f'set "KEY=HKLM\\{SERVICES}"' in script, "the script's key is not the program's"
 
 
 def on_the_dialog(s, guest, connect, disconnect):
@@ -131,7 +120,7 @@ def on_the_dialog(s, guest, connect, disconnect):
             type_into(s, edit, command)
             s.click_control(box)
     s.click_control(OK)
-    expect(s.wait_for_exit() == 0, "the dialog's exit code")
+    assert s.wait_for_exit() == 0, "the dialog's exit code"
 
 
 def run_script(s, work, guest, connect, disconnect, source, cmd_options=()):
@@ -143,7 +132,7 @@ def run_script(s, work, guest, connect, disconnect, source, cmd_options=()):
                         ("DISCONNECT_COMMAND", disconnect or "")):
         script, count = re.subn(rf'^set "{name}=.*"\r$', lambda _: f'set "{name}={value}"\r', script,
                                 flags=re.M)
-        expect(count == 1, f"no line that sets {name}")
+        assert count == 1, f"no line that sets {name}"
     path = work / "apply-settings.cmd"
     path.write_bytes(script.encode("ascii"))
     return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False)[0]
@@ -176,15 +165,14 @@ def check_choices(s, work, source, choices, before, policies):
     on_the_dialog(s, *choices)
     dialog = s.dump()
     s.reset(before)
-    expect(run_script(s, work, *choices, source) == 0, "the script's exit code")
-    expect(s.dump() == dialog, f"the script left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
+    assert run_script(s, work, *choices, source) == 0, "the script's exit code"
+    assert s.dump() == dialog, f"the script left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
     # Again, from a caller with delayed expansion on, where an unguarded ! would be lost.
-    expect(run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.dump() == dialog,
-           "the script run again, with delayed expansion on")
+    assert run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.dump() == dialog, "the script run again, with delayed expansion on"
     if policies is not None:
         s.reset(before)
         apply_policies(s, work, policies, *choices)
-        expect(s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog")
+        assert s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
 
 
 def check_script_refuses(s, work, source):
@@ -193,45 +181,55 @@ def check_script_refuses(s, work, source):
         s.reset(OLD)
         seeded = s.dump()
         code = run_script(s, work, True, command, None, source)
-        expect(code == 1 and s.dump() == seeded, f"{command}: exit code {code}, tree "
+        assert code == 1 and s.dump() == seeded, (f"{command}: exit code {code}, tree "
                                                   f"{sorted(s.dump() ^ seeded)} apart")
 
 
 def check_script_failure(s, work, source):
     s.reset(OLD)
-    s.probe("deny", "AutoStartOnConnect")
+    s.probe("deny", CONNECT)
     try:
         code = run_script(s, work, True, "A.EXE", None, source)
     finally:
-        s.probe("allow", "AutoStartOnConnect")
-    expect(code != 0, "the script exits with 0 when a key cannot be written")
+        s.probe("allow", CONNECT)
+    assert code != 0, "the script exits with 0 when a key cannot be written"
 
 
-def main():
-    args = test_arguments(required=False, source={"required": True, "type": pathlib.Path})
-    if not args.exe:
-        check_templates(args.source)
-        print("the templates are well formed, their references resolve, their keys and values are the program's")
-        return 0
-    admx, _ = read_templates(args.source)
-    passed = 0
-    # A 32-bit program in both kinds of prefix, the policies only in the 64-bit one; a 64-bit
-    # program in a 64-bit prefix alone.
-    for arch, policies in (("win32", None), ("win64", admx))[args.arch == "win64":]:
-        work = args.work / arch
-        scenarios = [(f"{arch}, {choices}{'' if before else ' on an empty registry'}: the tree of the"
-                      f" dialog, from the script{' and from the policies' if policies else ''}",
-                      lambda s, c=choices, b=before, w=work, p=policies:
-                          check_choices(s, w, args.source, c, b, p))
-                     for choices, before in CHOICES]
-        scenarios.append((f"{arch}: the script fails when a key is closed",
-                          lambda s, w=work: check_script_failure(s, w, args.source)))
-        scenarios.append((f"{arch}: the script refuses a command with \\ at its end or before a quote",
-                          lambda s, w=work: check_script_refuses(s, w, args.source)))
-        passed += run_all(dict(exe=args.exe, probe=args.probe, prefix=work / "wine", arch=arch), scenarios)
-    print(f"{passed} passed, {len(failures)} failed")
-    return 1 if failures else 0
+def test_templates(args):
+    check_templates(args.source)
 
 
-if __name__ == "__main__":
-    sys.exit(without_traceback(main))
+def prefix_archs(config):
+    """A 32-bit program in both kinds of prefix, the policies only in the 64-bit one; a 64-bit
+    program in a 64-bit prefix alone."""
+    return ["win32", "win64"] if config.getoption("arch") == "win32" else ["win64"]
+
+
+def pytest_generate_tests(metafunc):
+    archs = prefix_archs(metafunc.config)
+    if metafunc.function is test_choices:
+        cases = [(arch, choices, before) for arch in archs for choices, before in CHOICES]
+        metafunc.parametrize(("arch", "choices", "before"), cases, ids=[
+            f"{arch}, {choices}{'' if before else ' on an empty registry'}: the tree of the dialog,"
+            f" from the script{' and from the policies' if arch == 'win64' else ''}"
+            for arch, choices, before in cases])
+    elif metafunc.function is test_script_fails:
+        metafunc.parametrize("arch", archs, ids=[f"{a}: the script fails when a key is closed"
+                                                 for a in archs])
+    elif metafunc.function is test_script_refuses:
+        metafunc.parametrize("arch", archs, ids=[
+            f"{a}: the script refuses a command with \\ at its end or before a quote" for a in archs])
+
+
+def test_choices(sessions, args, arch, choices, before):
+    policies = read_templates(args.source)[0] if arch == "win64" else None
+    check_choices(sessions(f"{arch}/wine", arch), args.work / arch, args.source, choices, before,
+                  policies)
+
+
+def test_script_fails(sessions, args, arch):
+    check_script_failure(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
+
+
+def test_script_refuses(sessions, args, arch):
+    check_script_refuses(sessions(f"{arch}/wine", arch), args.work / arch, args.source)

@@ -1,24 +1,22 @@
-#!/usr/bin/env python3
 """ConfigTool.exe end to end under Wine, driven by keyboard and mouse through the X server.
 
-usage: e2e_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
+usage: pytest e2e_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR [--arch win64]
 Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
 exit code and the whole settings tree afterwards. The Wine prefixes are made in DIR.
 """
 import subprocess
-import sys
 
-from harness.wine_session import WineSession, test_arguments, wait_for, without_traceback
+import pytest
 
-SZ, BINARY, DWORD = 1, 3, 4
-CONNECT, DISCONNECT = "AutoStartOnConnect", "AutoStartOnDisconnect"
-GUEST_BOX, CONNECT_EDIT, CONNECT_BOX, OK, CANCEL, DISCONNECT_EDIT, DISCONNECT_BOX = (
-    1000, 1001, 1002, 1, 2, 1005, 1006)
+from harness.program import (BINARY, CANCEL, CONNECT, CONNECT_BOX, CONNECT_EDIT, DISCONNECT,
+                             DISCONNECT_BOX, DISCONNECT_EDIT, DWORD, GUEST_BOX, GUEST_ONLY, OK,
+                             SERVICES, SZ, TAB_ORDER, TEST_APP)
+from harness.wine_session import wait_for
 
-OLD = [(".", "GuestOnly", DWORD, b"\1\0\0\0"), (CONNECT, "TestApp", SZ, b"OLD.EXE\0"),
-       (DISCONNECT, "TestApp", SZ, b"OLDER.EXE\0")]
+OLD = [(".", GUEST_ONLY, DWORD, b"\1\0\0\0"), (CONNECT, TEST_APP, SZ, b"OLD.EXE\0"),
+       (DISCONNECT, TEST_APP, SZ, b"OLDER.EXE\0")]
 NOT_OURS = [(".", "Other", SZ, b"keep\0"), (CONNECT, "Other", BINARY, b"\1\2"),
-            ("Extra", "TestApp", SZ, b"X\0")]
+            ("Extra", TEST_APP, SZ, b"X\0")]
 
 
 def tree(guest=False, connect=None, disconnect=None, extra=(), encoding="cp1252"):
@@ -27,10 +25,10 @@ def tree(guest=False, connect=None, disconnect=None, extra=(), encoding="cp1252"
     for path, name, kind, data in extra:
         want |= {(path,), (path, name, kind, data)}
     if guest:
-        want.add((".", "GuestOnly", DWORD, b"\1\0\0\0"))
+        want.add((".", GUEST_ONLY, DWORD, b"\1\0\0\0"))
     for path, command in ((CONNECT, connect), (DISCONNECT, disconnect)):
         if command is not None:
-            want.add((path, "TestApp", SZ, command.encode(encoding) + bytes(1)))
+            want.add((path, TEST_APP, SZ, command.encode(encoding) + bytes(1)))
     return want
 
 
@@ -38,11 +36,11 @@ def check_fresh_dialog(s):
     state = s.dialog()
     texts = {n: c["text"] for n, c in state["controls"].items()}
     checks = [state["controls"][n]["check"] for n in (GUEST_BOX, CONNECT_BOX, DISCONNECT_BOX)]
-    expect(texts[CONNECT_EDIT] == "NOTEPAD.EXE" and texts[DISCONNECT_EDIT] == "CMD.EXE", texts)
-    expect(checks == [0, 0, 0], f"boxes {checks}")
-    expect(state["focus"] == GUEST_BOX, f"focus on {state['focus']}")
-    expect(state["tab"] == [1000, 1001, 1002, 1, 2, 1005, 1006], f"tab order {state['tab']}")
-    expect(state["window"][:2] == (0, 0), f"window at {state['window'][:2]}")
+    assert texts[CONNECT_EDIT] == "NOTEPAD.EXE" and texts[DISCONNECT_EDIT] == "CMD.EXE", texts
+    assert checks == [0, 0, 0], f"boxes {checks}"
+    assert state["focus"] == GUEST_BOX, f"focus on {state['focus']}"
+    assert state["tab"] == TAB_ORDER, f"tab order {state['tab']}"
+    assert state["window"][:2] == (0, 0), f"window at {state['window'][:2]}"
 
 
 def type_into(s, control, text, paste=False, encoding="cp1252"):
@@ -136,14 +134,6 @@ DOUBLE_BYTE_SCENARIOS = [
     for n, stored in ((127, 127), (128, 127), (240, 127))
 ]
 
-failures = []
-
-
-def expect(condition, message):
-    if not condition:
-        raise AssertionError(message)
-
-
 def run_scenario(s, name, before, actions, after, closed=None):
     # Wine checks access on every key along a path in the 32-bit view of a 64-bit prefix (Windows
     # checks none): there the settings key closed closes its subkeys too, and nothing is written.
@@ -161,10 +151,10 @@ def run_scenario(s, name, before, actions, after, closed=None):
     finally:
         if closed:
             s.probe("allow", closed)
-    expect(code == 0, f"exit code {code:#x}")
+    assert code == 0, f"exit code {code:#x}"
     got = s.dump()
     want = seeded if after is None else after
-    expect(got == want, f"registry\n  only got  {sorted(got - want)}\n  only want {sorted(want - got)}")
+    assert got == want, f"registry\n  only got  {sorted(got - want)}\n  only want {sorted(want - got)}"
 
 
 def check_64bit_view(s):
@@ -173,56 +163,37 @@ def check_64bit_view(s):
                  tree(guest=True))
     # reg query: 0 found, 1 not found.
     for view, path, want in (("64", "Wow6432Node\\", 0), ("64", "", 1), ("32", "", 0)):
-        code, _ = s.run("reg", "query", f"HKLM\\Software\\{path}Microsoft\\Windows CE Services",
-                        "/v", "GuestOnly", f"/reg:{view}", check=False)
-        expect(code == want, f"{view}-bit view of Software\\{path}...: reg query gave {code}")
+        key = SERVICES.replace("Software\\", f"Software\\{path}", 1)
+        code, _ = s.run("reg", "query", f"HKLM\\{key}", "/v", GUEST_ONLY, f"/reg:{view}", check=False)
+        assert code == want, f"{view}-bit view of Software\\{path}...: reg query gave {code}"
 
 
-def run_all(session_args, scenarios):
-    passed = 0
-    with WineSession(**session_args) as session:
-        for name, run in scenarios:
-            try:
-                run(session)
-                passed += 1
-                print(f"ok    {name}", flush=True)
-            except Exception as error:  # report every scenario, not just the first failure
-                failures.append(name)
-                print(f"FAIL  {name}: {error}", flush=True)
-    return passed
+CLOSED_COUNT = sum(len(row) > 4 for row in SCENARIOS)
+LETTERS = "".join(c for c in LATIN1 if ord(c) > 127)
 
 
-def main():
-    args = test_arguments()
-    programs = {"exe": args.exe, "probe": args.probe}
-    scenarios = [(row[0], lambda s, row=row: run_scenario(s, *row)) for row in SCENARIOS]
-    view = [("64-bit Windows: the values land in the 32-bit view", check_64bit_view)]
-    # A 32-bit program in a 32-bit prefix, and in a 64-bit one for the view; a 64-bit one has
-    # only the latter.
-    groups = ([("win32", "wine32", scenarios), ("win64", "wine64", view)] if args.arch == "win32"
-              else [("win64", "wine64", scenarios + view)])
-    letters = "".join(c for c in LATIN1 if ord(c) > 127)
-    passed = sum(run_all(dict(programs, prefix=f"{args.work}/{name}", arch=arch, letters=letters),
-                         group)
-                 for arch, name, group in groups)
+@pytest.fixture
+def main_session(sessions, args):
+    """A 32-bit program in a 32-bit prefix, a 64-bit one in a 64-bit prefix."""
+    return sessions(f"wine{args.arch[3:]}", args.arch, letters=LETTERS)
+
+
+@pytest.mark.parametrize("row", SCENARIOS, ids=[row[0] for row in SCENARIOS])
+def test_scenario(main_session, row):
+    run_scenario(main_session, *row)
+
+
+def test_64bit_view(sessions):
+    """64-bit Windows: the values land in the 32-bit view (for either build, in a 64-bit prefix)."""
+    check_64bit_view(sessions("wine64", "win64", letters=LETTERS))
+
+
+@pytest.mark.parametrize("row", DOUBLE_BYTE_SCENARIOS, ids=[row[0] for row in DOUBLE_BYTE_SCENARIOS])
+def test_double_byte(sessions, args, row):
     # Wine takes its ANSI code page from a Unix locale that exists.
     locales = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
-    skipped = []
-    if "ja_JP.utf8" in locales:
-        passed += run_all(dict(programs, prefix=f"{args.work}/{groups[0][1]}-ja", arch=args.arch,
-                               env={"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}),
-                          [(row[0], lambda s, row=row: run_scenario(s, *row))
-                           for row in DOUBLE_BYTE_SCENARIOS])
-    else:
-        skipped = [row[0] for row in DOUBLE_BYTE_SCENARIOS]
-        for name in skipped:
-            print(f"skip  {name}: this machine has no ja_JP.UTF-8 locale (tools/install-deps)")
-    closed = sum(len(row) > 4 for row in SCENARIOS)
-    print(f"reliability: {passed + len(failures)} scenarios through the real dialog, {closed} with a "
-          f"key closed, exit code 0 and the registry as expected in each but: {len(failures)}")
-    print(f"{passed} passed, {len(failures)} failed, {len(skipped)} skipped")
-    return 1 if failures else 0
-
-
-if __name__ == "__main__":
-    sys.exit(without_traceback(main))
+    if "ja_JP.utf8" not in locales:
+        pytest.skip("this machine has no ja_JP.UTF-8 locale (tools/install-deps)")
+    s = sessions(f"wine{args.arch[3:]}-ja", args.arch,
+                 env={"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"})
+    run_scenario(s, *row)

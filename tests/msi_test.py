@@ -1,21 +1,23 @@
-#!/usr/bin/env python3
 """The Windows Installer package, read with msitools and installed by Wine's msiexec.
 
-usage: msi_test.py --msi PACKAGE --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE
-                   --work DIR [--arch win32|win64] [--no-32bit REASON]
+usage: pytest msi_test.py --msi PACKAGE --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE
+                          --work DIR [--arch win32|win64]
 PACKAGE must hold CONFIGTOOL_EXE. In a private prefix of the kind --arch names: a silent install
 puts the program, its shortcut and its Programs and Features entry in place; an older version
 will not go over it; the installed program runs; a silent uninstall takes all of it away; an
 older version is upgraded in place. The settings stay as they were through every step. Where
-32-bit programs cannot run (--no-32bit), running the installed program is skipped.
+32-bit programs cannot run, running the installed program is skipped. The steps run in order, in
+one prefix made anew for each run.
 """
 import pathlib
 import re
 import subprocess
-import sys
 
-from e2e_test import NOT_OURS, OLD, SCENARIOS, expect, failures, run_all, run_scenario
-from harness.wine_session import test_arguments, windows_path, without_traceback
+import pytest
+
+from e2e_test import NOT_OURS, OLD, SCENARIOS, run_scenario
+from harness.machine import describe, why_no_32bit
+from harness.wine_session import windows_path
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UPGRADE_CODE = "{6F7BC255-4640-4CCB-AE7F-1C6693516479}"
@@ -33,26 +35,25 @@ def msi_table(msi, table):
 def check_tables(msi):
     summary = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True,
                              text=True).stdout
-    expect("Template: Intel;1033\n" in summary, f"summary information:\n{summary}")
+    assert "Template: Intel;1033\n" in summary, f"summary information:\n{summary}"
     properties = dict(msi_table(msi, "Property"))
     for name, value in (("ALLUSERS", "1"), ("UpgradeCode", UPGRADE_CODE), ("ARPNOMODIFY", "1"),
                         ("ARPPRODUCTICON", "ConfigTool.ico"), ("ProductName", "ConfigTool"),
                         ("Manufacturer", "ConfigTool")):
-        expect(properties.get(name) == value, f"property {name} is {properties.get(name)!r}")
+        assert properties.get(name) == value, f"property {name} is {properties.get(name)!r}"
     files = msi_table(msi, "File")
-    expect([row[1:3] for row in files] == [("ConfigTool.exe", "ConfigTool.exe")], f"files {files}")
+    assert [row[1:3] for row in files] == [("ConfigTool.exe", "ConfigTool.exe")], f"files {files}"
     conditions = msi_table(msi, "LaunchCondition")
-    expect(conditions == {("NOT WIX_DOWNGRADE_DETECTED", REFUSED)}, f"launch conditions {conditions}")
+    assert conditions == {("NOT WIX_DOWNGRADE_DETECTED", REFUSED)}, f"launch conditions {conditions}"
     shortcuts = msi_table(msi, "Shortcut")
-    expect([row[1:5] for row in shortcuts] ==
-           [("ProgramMenuFolder", "Configuration Tool", "ConfigTool.exe", "[#ConfigTool.exe]")],
-           f"shortcuts {shortcuts}")
+    assert ([row[1:5] for row in shortcuts] ==
+           [("ProgramMenuFolder", "Configuration Tool", "ConfigTool.exe", "[#ConfigTool.exe]")]), f"shortcuts {shortcuts}"
     # It installs the program and nothing else: no registry value of its own, no action of its own.
     present = subprocess.run(["msiinfo", "tables", str(msi)], check=True, capture_output=True,
                              text=True).stdout.split()
     for table in ("Registry", "RemoveRegistry", "CustomAction", "ServiceInstall"):
         rows = msi_table(msi, table) if table in present else set()
-        expect(not rows, f"{table}: {rows}")
+        assert not rows, f"{table}: {rows}"
 
 
 class Installed:
@@ -102,20 +103,19 @@ def settings_kept(s, step):
     before = s.dump()
     step()
     after = s.dump()
-    expect(after == before, f"the settings changed: {sorted(after ^ before)}")
+    assert after == before, f"the settings changed: {sorted(after ^ before)}"
 
 
 def install(at, msi, exe, version):
     code, log = at.msiexec("/i", msi)
-    expect(code == 0, f"msiexec /i exited with {code}: {log[-400:]}")
-    expect(at.exe.read_bytes() == exe.read_bytes(), f"{at.exe} is not the program that was packaged")
+    assert code == 0, f"msiexec /i exited with {code}: {log[-400:]}"
+    assert at.exe.read_bytes() == exe.read_bytes(), f"{at.exe} is not the program that was packaged"
     links = at.shortcuts()
-    expect(len(links) == 1 and f"\0{at.windows_dir}\\ConfigTool.exe\0".encode() in links[0].read_bytes(),
-           f"shortcuts {links}, not one to {at.exe}")
+    assert len(links) == 1 and f"\0{at.windows_dir}\\ConfigTool.exe\0".encode() in links[0].read_bytes(), f"shortcuts {links}, not one to {at.exe}"
     entries = list(at.entries().values())
-    expect(len(entries) == 1, f"{len(entries)} entries in Programs and Features")
+    assert len(entries) == 1, f"{len(entries)} entries in Programs and Features"
     got = {name: entries[0].get(name) for name in ("Publisher", "DisplayVersion", "NoModify")}
-    expect(got == {"Publisher": "ConfigTool", "DisplayVersion": version, "NoModify": "0x1"}, got)
+    assert got == {"Publisher": "ConfigTool", "DisplayVersion": version, "NoModify": "0x1"}, got
 
 
 def check_install(at, msi, exe, version):
@@ -126,67 +126,77 @@ def check_older_refused(at, older, version):
     # 1603, a fatal error, cut to its low 8 bits by Wine. Wine's log has no room for the launch
     # condition's text (the tables test reads it), but names the newer version it found.
     code, log = at.msiexec("/i", older)
-    expect(code == 1603 % 256 and "WIX_DOWNGRADE_DETECTED = {" in log,
-           f"msiexec /i of {OLDER} over {version} exited with {code}")
+    assert code == 1603 % 256 and "WIX_DOWNGRADE_DETECTED = {" in log, f"msiexec /i of {OLDER} over {version} exited with {code}"
     versions = [e["DisplayVersion"] for e in at.entries().values()]
-    expect(versions == [version], f"Programs and Features holds {versions}")
+    assert versions == [version], f"Programs and Features holds {versions}"
 
 
 def check_uninstall(at, msi):
     def uninstall():
         code, log = at.msiexec("/x", msi)
-        expect(code == 0, f"msiexec /x exited with {code}: {log[-400:]}")
+        assert code == 0, f"msiexec /x exited with {code}: {log[-400:]}"
     settings_kept(at.s, uninstall)
     left = [str(p) for p in (at.folder, *at.shortcuts()) if p.exists()] + list(at.entries())
-    expect(not left, f"still there after the uninstall: {left}")
+    assert not left, f"still there after the uninstall: {left}"
 
 
 def check_upgrade(at, older, msi, exe, version):
     def upgrade():
         code, log = at.msiexec("/i", older)
-        expect(code == 0, f"msiexec /i of {OLDER} exited with {code}: {log[-400:]}")
+        assert code == 0, f"msiexec /i of {OLDER} exited with {code}: {log[-400:]}"
         install(at, msi, exe, version)
     settings_kept(at.s, upgrade)
 
 
-def main():
-    args = test_arguments(msi={"required": True, "type": pathlib.Path},
-                          source={"required": True, "type": pathlib.Path},
-                          **{"no-32bit": {"default": ""}})
+OLDER_SCENARIO = next(row for row in SCENARIOS if row[0].startswith("focused guest box"))
+
+
+@pytest.fixture(scope="module")
+def package(args):
+    """The package's version, and a package of an older version around the same program."""
     args.work.mkdir(parents=True, exist_ok=True)
     version = dict(msi_table(args.msi, "Property"))["ProductVersion"]
     older = args.work / f"ConfigTool-{OLDER}-win32.msi"
     subprocess.run(["cmake", f"-Dversion={OLDER}", f"-Dexe={args.exe}", f"-Dout={older}", "-P",
                     args.source / "cmake" / "MakeMsi.cmake"], check=True)
-    scenario = next(row for row in SCENARIOS if row[0].startswith("focused guest box"))
-
-    def run_installed(s):
-        s.exe = Installed(s, args.work).exe
-        run_scenario(s, *scenario)
-
-    steps = [("the package's tables: per machine, one file, one shortcut, no downgrade, no registry values",
-              lambda s: check_tables(args.msi)),
-             (f"install {version}: program, shortcut and entry in place, settings kept",
-              lambda s: check_install(Installed(s, args.work), args.msi, args.exe, version)),
-             (f"{OLDER} will not go over {version}",
-              lambda s: check_older_refused(Installed(s, args.work), older, version)),
-             (f"the installed program: {scenario[0]}", run_installed),
-             ("uninstall: program, folder, shortcut and entry gone, settings kept",
-              lambda s: check_uninstall(Installed(s, args.work), args.msi)),
-             (f"upgrade {OLDER} to {version}: one entry, settings kept",
-              lambda s: check_upgrade(Installed(s, args.work), older, args.msi, args.exe, version))]
-    skipped = 0
-    if args.no_32bit:
-        print(f"skip  {steps[3][0]}: {args.no_32bit}")
-        del steps[3]
-        skipped = 1
     # A new prefix each run: nothing an earlier run installed can stand in for what this one does.
     (args.work / "wine" / ".configtool-prefix").unlink(missing_ok=True)
-    passed = run_all(dict(exe=args.exe, probe=args.probe, prefix=args.work / "wine", arch=args.arch),
-                     steps)
-    print(f"{passed} passed, {len(failures)} failed, {skipped} skipped")
-    return 1 if failures else 0
+    return version, older
 
 
-if __name__ == "__main__":
-    sys.exit(without_traceback(main))
+def run_installed(s, args):
+    # The installed program is the 32-bit one, whatever the prefix.
+    reason = why_no_32bit()
+    if reason:
+        pytest.skip(describe(reason))
+    s.exe = Installed(s, args.work).exe
+    run_scenario(s, *OLDER_SCENARIO)
+
+
+# In order: each step finds the prefix as the one before it left it.
+STEPS = [
+    ("the package's tables: per machine, one file, one shortcut, no downgrade, no registry values",
+     lambda s, args, version, older: check_tables(args.msi)),
+    ("install {version}: program, shortcut and entry in place, settings kept",
+     lambda s, args, version, older: check_install(Installed(s, args.work), args.msi, args.exe, version)),
+    ("{older} will not go over {version}",
+     lambda s, args, version, older: check_older_refused(Installed(s, args.work), older, version)),
+    (f"the installed program: {OLDER_SCENARIO[0]}",
+     lambda s, args, version, older: run_installed(s, args)),
+    ("uninstall: program, folder, shortcut and entry gone, settings kept",
+     lambda s, args, version, older: check_uninstall(Installed(s, args.work), args.msi)),
+    ("upgrade {older} to {version}: one entry, settings kept",
+     lambda s, args, version, older: check_upgrade(Installed(s, args.work), older, args.msi, args.exe,
+                                                   version)),
+]
+
+
+def pytest_generate_tests(metafunc):
+    msi = metafunc.config.getoption("msi")
+    version = dict(msi_table(msi, "Property"))["ProductVersion"] if msi and msi.exists() else "?"
+    metafunc.parametrize("step", [step for _, step in STEPS],
+                         ids=[name.format(older=OLDER, version=version) for name, _ in STEPS])
+
+
+def test_step(sessions, args, package, step):
+    step(sessions("wine", args.arch), args, *package)

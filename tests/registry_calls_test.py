@@ -1,29 +1,33 @@
-#!/usr/bin/env python3
 """The registry calls of one OK, from Wine's relay trace of the real ConfigTool.exe: exactly nine,
 in order, with the arguments they must have.
 
-usage: registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
+usage: pytest registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR [--arch win64]
 """
 import re
 import struct
 import subprocess
-import sys
 import tempfile
 
-from harness.wine_session import WineSession, test_arguments, windows_path, without_traceback
+from harness.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
+from harness.wine_session import windows_path
 
-SERVICES = r"Software\\Microsoft\\Windows CE Services"
-HKLM, ALL_ACCESS, WOW64_32KEY, REG_SZ, REG_DWORD = 0x80000002, 0xF003F, 0x200, 1, 4
+
+def traced(path):
+    """A key path as the relay trace writes it, its backslashes escaped."""
+    return path.replace("\\", "\\\\")
+
+
+HKLM, ALL_ACCESS, WOW64_32KEY = 0x80000002, 0xF003F, 0x200
 # One OK with all three boxes checked and the default commands; ALL_ACCESS is the access asked for.
 EXPECTED_CALLS = [
-    ("RegCreateKeyExA", [HKLM, SERVICES, 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
-    ("RegSetValueExA", ["key", "GuestOnly", 0, REG_DWORD, "*", 4]),
+    ("RegCreateKeyExA", [HKLM, traced(SERVICES), 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", GUEST_ONLY, 0, DWORD, "*", 4]),
     ("RegCloseKey", ["key"]),
-    ("RegCreateKeyExA", [HKLM, SERVICES + r"\\AutoStartOnConnect", 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
-    ("RegSetValueExA", ["key", "TestApp", 0, REG_SZ, "*", len("NOTEPAD.EXE") + 1]),
+    ("RegCreateKeyExA", [HKLM, traced(CONNECT_KEY), 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", TEST_APP, 0, SZ, "*", len("NOTEPAD.EXE") + 1]),
     ("RegCloseKey", ["key"]),
-    ("RegCreateKeyExA", [HKLM, SERVICES + r"\\AutoStartOnDisconnect", 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
-    ("RegSetValueExA", ["key", "TestApp", 0, REG_SZ, "*", len("CMD.EXE") + 1]),
+    ("RegCreateKeyExA", [HKLM, traced(DISCONNECT_KEY), 0, 0, 0, ALL_ACCESS, 0, "*", "*"]),
+    ("RegSetValueExA", ["key", TEST_APP, 0, SZ, "*", len("CMD.EXE") + 1]),
     ("RegCloseKey", ["key"]),
 ]
 
@@ -94,23 +98,15 @@ def check_calls(calls, access):
     return problems
 
 
-def report_calls(calls, access):
+def test_nine_calls_on_ok(sessions, args):
+    session = sessions("wine", args.arch)
+    # A 64-bit build asks for the 32-bit view, where the 32-bit program is anyway.
+    access = ALL_ACCESS | (WOW64_32KEY if args.arch == "win64" else 0)
+    calls = registry_calls(session, args.exe, args.work)
     problems = check_calls(calls, access)
     opens = sum(name == "RegCreateKeyExA" for name, _ in calls)
     closes = sum(name == "RegCloseKey" for name, _ in calls)
     print(f"registry calls on OK: {len(calls)} ({opens} opens, {len(calls) - opens - closes} writes "
           f"or deletes, {closes} closes; goal 9), order and arguments "
           f"{'as expected' if not problems else 'WRONG: ' + '; '.join(problems)}")
-    return 1 if problems else 0
-
-
-def main():
-    args = test_arguments()
-    with WineSession(args.work / "wine", args.exe, args.probe, arch=args.arch) as session:
-        # A 64-bit build asks for the 32-bit view, where the 32-bit program is anyway.
-        access = ALL_ACCESS | (WOW64_32KEY if args.arch == "win64" else 0)
-        return report_calls(registry_calls(session, args.exe, args.work), access)
-
-
-if __name__ == "__main__":
-    sys.exit(without_traceback(main))
+    assert not problems, "; ".join(problems)

@@ -6,7 +6,9 @@ with "Exec format error", Wine's 32-bit loader among them. The kernel's configur
 tell; starting the loader does. CONFIGTOOL_NO_32BIT=1 gives the answer "cannot" on any machine,
 to try that path.
 
-usage: machine.py   prints the answer in one line; exits 0 when 32-bit programs run, else 3
+usage: machine.py              prints the answer in one line; exits 0 when 32-bit programs run, else 3
+       machine.py --run CMD...  runs CMD where 32-bit programs run; else prints "skipped: " and the
+                                answer, and exits 3, which CTest counts as a skip
 """
 import os
 import subprocess
@@ -50,5 +52,10 @@ def describe(reason):
 
 if __name__ == "__main__":
     reason = why_no_32bit()
-    print(describe(reason))
+    if len(sys.argv) > 2 and sys.argv[1] == "--run":
+        if reason is None:
+            os.execvp(sys.argv[2], sys.argv[2:])
+        print(f"skipped: {describe(reason)}")
+    else:
+        print(describe(reason))
     sys.exit(0 if reason is None else CANNOT)

@@ -4,7 +4,7 @@
 //   probe reset [PATH NAME TYPE HEX]...   deletes the settings tree, then stores the given values
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
-//   probe dialog [WAIT_MS]         waits for the dialog, then prints its window and controls
+//   probe dialog [WAIT_MS]         waits for the dialog, then prints its handle, window and controls
 //   probe hold                     keeps the Wine desktop open until it is killed
 //   probe clip HEX                 puts the bytes on the clipboard as text
 //   probe ok EXE                   starts the program, checks its three boxes and presses OK;
@@ -105,6 +105,7 @@ int Dialog(DWORD waitMs) {
     }
     RECT r;
     GetWindowRect(dialog, &r);
+    printf("handle %lu\n", HandleToULong(dialog));
     printf("window %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     printf("foreground %d\n", GetForegroundWindow() == dialog ? 1 : 0);
     GUITHREADINFO info;

@@ -1,0 +1,72 @@
+"""What the Wine scenarios share: the programs under test, and Wine sessions (a private prefix on
+a virtual screen), each started once for every test that asks for it and ended after the last.
+
+CTest runs pytest on one file at a time. When every test of a run is skipped (this machine cannot
+run what it tests) pytest exits with 3, which CTest reports as a skipped test.
+"""
+import contextlib
+import pathlib
+import sys
+
+import pytest
+
+from harness.machine import CANNOT, describe, why_no_32bit
+from harness.wine_session import WineSession, stop_on_signals
+
+
+def pytest_addoption(parser):
+    for option, what in (("exe", "ConfigTool.exe under test"), ("probe", "the probe's .exe"),
+                         ("work", "a folder for the prefixes and logs"),
+                         ("source", "the source tree"), ("msi", "the package under test")):
+        parser.addoption("--" + option, type=pathlib.Path, help=what)
+    parser.addoption("--arch", choices=("win32", "win64"), default="win32",
+                     help="the programs' kind: win64 for a 64-bit build")
+
+
+@pytest.fixture(scope="session")
+def args(request):
+    return request.config.option
+
+
+@pytest.fixture(scope="session")
+def sessions(args):
+    """sessions(name, arch, **more): the session in the prefix WORK/name, started at the first
+    call; `more` as WineSession takes it (env, letters)."""
+    if args.arch == "win32":
+        reason = why_no_32bit()
+        if reason:
+            pytest.skip(describe(reason))
+    stop_on_signals()  # interrupting signals tear the sessions down too
+    started = {}
+    with contextlib.ExitStack() as stack:
+        def get(name, arch, **more):
+            if name not in started:
+                started[name] = stack.enter_context(
+                    WineSession(args.work / name, args.exe, args.probe, arch=arch, **more))
+            return started[name]
+        yield get
+
+
+def pytest_sessionfinish(session):
+    stats = session.config.pluginmanager.get_plugin("terminalreporter").stats
+    if stats.get("skipped") and not any(stats.get(k) for k in ("passed", "failed", "error")):
+        session.exitstatus = CANNOT
+        # The reason, once, where tools/test looks for it.
+        reasons = {report.longrepr[2].removeprefix("Skipped: ") for report in stats["skipped"]}
+        print("".join(f"\nskipped: {reason}" for reason in sorted(reasons)), file=sys.stdout)
+
+
+def pytest_terminal_summary(terminalreporter):
+    """How many scenarios went through the real dialog, for tools/test's reliability lines."""
+    scenarios = sys.modules.get("e2e_test")
+    if scenarios is None:
+        return
+    ran = {key: {r.nodeid for r in terminalreporter.stats.get(key, [])
+                 if r.nodeid.startswith("e2e_test.py::")} for key in ("passed", "failed", "error")}
+    failed = ran["failed"] | ran["error"]
+    if not ran["passed"] | failed:
+        return
+    terminalreporter.write_line(
+        f"reliability: {len(ran['passed'] | failed)} scenarios through the real dialog, "
+        f"{scenarios.CLOSED_COUNT} with a key closed, exit code 0 and the registry as expected "
+        f"in each but: {len(failed)}")
