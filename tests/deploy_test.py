@@ -11,8 +11,6 @@ describe, applied as the 64-bit Group Policy engine applies them.
 import re
 import xml.etree.ElementTree as ElementTree
 
-import pytest
-
 from e2e_test import NOT_OURS, OLD, type_into
 from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
                              DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,

@@ -248,6 +248,7 @@ class WineSession:
             self.env["WINEARCH"] = arch
         self.xvfb = self.program = self.holder = None
         self.desktop = self.shown_before = None
+        self.rects = {}
         try:
             if display is None:
                 self.xvfb, display = self._start_xvfb()
@@ -372,7 +373,10 @@ class WineSession:
             code, out = self.run(self.probe_exe, "dialog", 500, check=False)
             return code == 0 and out.split()[:2] != ["handle", str(self.shown_before)]
         wait_for(shown, timeout=20, what="the dialog")
-        self.shown_before = self.dialog()["handle"]  # and where it is
+        state = self.dialog()
+        self.shown_before = state["handle"]
+        # Where its controls are: they stay there while it is open.
+        self.rects = {number: control["rect"] for number, control in state["controls"].items()}
         if self.desktop is None:
             # Our prefixes run in a Wine virtual desktop; another prefix may put the dialog
             # straight on the X screen, whose coordinates are then the same.
@@ -433,7 +437,7 @@ class WineSession:
         self.xdotool("mousemove", *where, str(x), str(y), "click", "1")
 
     def click_control(self, number):
-        left, top, right, bottom = self.dialog()["controls"][number]["rect"]
+        left, top, right, bottom = self.rects[number]
         self.click((left + right) // 2, (top + bottom) // 2)
 
     def screenshot(self, path):
