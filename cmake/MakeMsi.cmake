@@ -21,6 +21,28 @@ function(msi_run)
   endif()
 endfunction()
 
+# The file version in the program's version resource (VS_FIXEDFILEINFO, after its signature
+# 0xFEEF04BD), as Windows Installer writes it: wixl leaves it out, and Windows Installer then
+# treats the program as an unversioned file.
+function(file_version exe variable)
+  file(READ ${exe} hex HEX)
+  string(FIND "${hex}" "bd04effe" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${exe} has no version resource")
+  endif()
+  set(parts)
+  foreach(offset 20 16 28 24)  # dwFileVersionMS high and low word, then dwFileVersionLS's
+    math(EXPR start "${at} + ${offset}")
+    string(SUBSTRING "${hex}" ${start} 4 word)
+    string(SUBSTRING "${word}" 2 2 high)
+    string(SUBSTRING "${word}" 0 2 low)
+    math(EXPR number "0x${high}${low}")
+    list(APPEND parts ${number})
+  endforeach()
+  list(JOIN parts . version)
+  set(${variable} ${version} PARENT_SCOPE)
+endfunction()
+
 function(make_msi version exe out)
   foreach(tool wixl msibuild faketime)
     find_program(${tool}_path ${tool})
@@ -42,6 +64,9 @@ function(make_msi version exe out)
   string(UUID product NAMESPACE ${msi_namespace} NAME "ConfigTool ${version}" TYPE SHA1 UPPER)
   msi_run(${at_fixed_time} ${wixl_path} -a x86 -D Version=${version} -D ProductCode={${product}}
           -D Exe=ConfigTool.exe -D Icon=app.ico -o ConfigTool.msi ConfigTool.wxs)
+  file_version(${exe} exe_version)
+  msi_run(${at_fixed_time} ${msibuild_path} ConfigTool.msi -q
+          "UPDATE `File` SET `Version` = '${exe_version}' WHERE `File` = 'ConfigTool.exe'")
   # wixl draws a random package code: a fixed one first, then one made from what that gives.
   foreach(step placeholder contents)
     if(step STREQUAL placeholder)

@@ -17,7 +17,10 @@ set "CONNECT_COMMAND=NOTEPAD.EXE"
 set "RUN_ON_DISCONNECT=0"
 set "DISCONNECT_COMMAND=CMD.EXE"
 
-rem /reg:32: the 32-bit view, where ConfigTool (a 32-bit program) writes, on 32- and 64-bit Windows.
+rem Windows' own reg.exe by its full path: cmd would run a reg.bat or reg.exe from the current
+rem folder first, and whoever can write there would choose what runs as SYSTEM. /reg:32: the
+rem 32-bit view, where ConfigTool (a 32-bit program) writes, on 32- and 64-bit Windows.
+set "REG=%SystemRoot%\System32\reg.exe"
 set "KEY=HKLM\Software\Microsoft\Windows CE Services"
 set "CONNECT_KEY=%KEY%\AutoStartOnConnect"
 set "DISCONNECT_KEY=%KEY%\AutoStartOnDisconnect"
@@ -31,7 +34,7 @@ if "%RUN_ON_DISCONNECT%"=="1" if defined DISCONNECT_COMMAND call :CheckCommand D
 if "%FAILED%"=="1" exit /b 1
 
 rem Failures are seen with "if errorlevel": some cmd versions run "||" when they should not.
-if "%FORCE_GUEST_ONLY%"=="1" reg add "%KEY%" /v GuestOnly /t REG_DWORD /d 1 /f /reg:32 <nul >nul
+if "%FORCE_GUEST_ONLY%"=="1" "%REG%" add "%KEY%" /v GuestOnly /t REG_DWORD /d 1 /f /reg:32 <nul >nul
 if "%FORCE_GUEST_ONLY%"=="1" if errorlevel 1 set "FAILED=1"
 if not "%FORCE_GUEST_ONLY%"=="1" call :DeleteValue "%KEY%" GuestOnly
 
@@ -55,7 +58,7 @@ rem as \", which every Microsoft command-line parser reads as one quote.
 :WriteCommand
 call set "VALUE=%%%~2%%"
 set "VALUE=%VALUE:"=\"%"
-reg add "%~1" /v TestApp /t REG_SZ /d "%VALUE%" /f /reg:32 <nul >nul
+"%REG%" add "%~1" /v TestApp /t REG_SZ /d "%VALUE%" /f /reg:32 <nul >nul
 if errorlevel 1 set "FAILED=1"
 exit /b
 
@@ -73,9 +76,9 @@ exit /b
 rem KEY NAME: the key exists afterwards and holds no value NAME; a value not there is no error.
 :DeleteValue
 call :CreateKey "%~1"
-reg query "%~1" /v "%~2" /reg:32 <nul >nul 2>&1
+"%REG%" query "%~1" /v "%~2" /reg:32 <nul >nul 2>&1
 if errorlevel 1 exit /b
-reg delete "%~1" /v "%~2" /f /reg:32 <nul >nul
+"%REG%" delete "%~1" /v "%~2" /f /reg:32 <nul >nul
 if errorlevel 1 set "FAILED=1"
 exit /b
 
@@ -83,9 +86,9 @@ rem KEY: the key exists afterwards with its values as they were, as the dialog l
 rem when it writes nothing there. "reg add KEY" alone also sets an empty default value on some
 rem systems, so a value of our own is written and deleted again.
 :CreateKey
-reg query "%~1" /reg:32 <nul >nul 2>&1
+"%REG%" query "%~1" /reg:32 <nul >nul 2>&1
 if not errorlevel 1 exit /b
-reg add "%~1" /v ConfigToolNewKey /t REG_SZ /d "" /f /reg:32 <nul >nul
+"%REG%" add "%~1" /v ConfigToolNewKey /t REG_SZ /d "" /f /reg:32 <nul >nul
 if errorlevel 1 set "FAILED=1"
-reg delete "%~1" /v ConfigToolNewKey /f /reg:32 <nul >nul 2>&1
+"%REG%" delete "%~1" /v ConfigToolNewKey /f /reg:32 <nul >nul 2>&1
 exit /b

@@ -25,7 +25,12 @@ def pytest_addoption(parser):
 
 @pytest.fixture(scope="session")
 def args(request):
-    return request.config.option
+    """The options, their paths absolute: Windows programs get them in other folders."""
+    options = request.config.option
+    for name in ("exe", "probe", "work", "source", "msi"):
+        if getattr(options, name):
+            setattr(options, name, getattr(options, name).resolve())
+    return options
 
 
 @pytest.fixture(scope="session")

@@ -9,9 +9,10 @@ choices the startup script leaves the settings tree that the dialog leaves, in a
 describe, applied as the 64-bit Group Policy engine applies them.
 """
 import re
+import shutil
 import xml.etree.ElementTree as ElementTree
 
-from e2e_test import NOT_OURS, OLD, type_into
+from e2e_test import NOT_OURS, OLD, tree, type_into
 from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
                              DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,
                              GUEST_ONLY, OK, SERVICES, SZ, TEST_APP)
@@ -121,7 +122,7 @@ def on_the_dialog(s, guest, connect, disconnect):
     assert s.wait_for_exit() == 0, "the dialog's exit code"
 
 
-def run_script(s, work, guest, connect, disconnect, source, cmd_options=()):
+def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=None):
     """The startup script with these choices in its first lines; returns its exit code."""
     script = (source / "deploy" / "apply-settings.cmd").read_bytes().decode("ascii")
     for name, value in (("FORCE_GUEST_ONLY", "1" if guest else "0"),
@@ -133,7 +134,7 @@ def run_script(s, work, guest, connect, disconnect, source, cmd_options=()):
         assert count == 1, f"no line that sets {name}"
     path = work / "apply-settings.cmd"
     path.write_bytes(script.encode("ascii"))
-    return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False)[0]
+    return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False, cwd=cwd)[0]
 
 
 def apply_policies(s, work, admx, guest, connect, disconnect):
@@ -183,6 +184,20 @@ def check_script_refuses(s, work, source):
                                                   f"{sorted(s.dump() ^ seeded)} apart")
 
 
+def check_script_runs_system_reg(s, work, source):
+    """A reg.bat and a reg.exe in the folder the script runs in, which would leave a mark, never
+    run: the values are written by Windows' own reg.exe."""
+    planted = work / "planted"
+    planted.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(s.probe_exe, planted / "reg.exe")
+    (planted / "reg.bat").write_bytes(b"@echo off\r\necho ran>planted-reg.bat-ran\r\n")
+    s.reset(OLD)
+    code = run_script(s, work, True, "A.EXE", None, source, cwd=planted)
+    marks = sorted(mark.name for mark in planted.glob("*-ran"))
+    assert code == 0 and not marks and s.dump() == tree(guest=True, connect="A.EXE"), \
+        f"exit code {code}, marks {marks}, tree {sorted(s.dump())}"
+
+
 def check_script_failure(s, work, source):
     s.reset(OLD)
     s.probe("deny", CONNECT)
@@ -195,6 +210,22 @@ def check_script_failure(s, work, source):
 
 def test_templates(args):
     check_templates(args.source)
+
+
+def test_intune_example(args):
+    """The Intune example writes the batch file into a new folder that only SYSTEM and the
+    Administrators can write, under a name no one can guess: never a fixed name in a folder that
+    users can write, where any user could put a file of their own first."""
+    text = (args.source / "docs" / "deploying.md").read_text()
+    (example,) = re.findall(r"```powershell\n(.*?)```", text, re.S)
+    code = "\n".join(line.split("#")[0] for line in example.splitlines())
+    user_writable = re.compile(r"\$env:(TEMP|TMP|PUBLIC|USERPROFILE)|Windows\\Temp|GetTempPath|C:\\Users",
+                               re.I)
+    assert not user_writable.search(code), user_writable.search(code).group(0)
+    assert re.search(r"\$dir = Join-Path \$env:ProgramData \('ConfigTool-' \+ \[guid\]::NewGuid\(\)\)", code)
+    assert "SetSecurityDescriptorSddlForm('D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)')" in code
+    assert "[System.IO.Directory]::CreateDirectory($dir, $acl)" in code
+    assert re.search(r"\$path = Join-Path \$dir '[^'\\/]+'", code), "the file is not in the new folder"
 
 
 def prefix_archs(config):
@@ -214,6 +245,9 @@ def pytest_generate_tests(metafunc):
     elif metafunc.function is test_script_fails:
         metafunc.parametrize("arch", archs, ids=[f"{a}: the script fails when a key is closed"
                                                  for a in archs])
+    elif metafunc.function is test_script_runs_system_reg:
+        metafunc.parametrize("arch", archs, ids=[
+            f"{a}: the script runs Windows' reg.exe, not one in the current folder" for a in archs])
     elif metafunc.function is test_script_refuses:
         metafunc.parametrize("arch", archs, ids=[
             f"{a}: the script refuses a command with \\ at its end or before a quote" for a in archs])
@@ -231,3 +265,7 @@ def test_script_fails(sessions, args, arch):
 
 def test_script_refuses(sessions, args, arch):
     check_script_refuses(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
+
+
+def test_script_runs_system_reg(sessions, args, arch):
+    check_script_runs_system_reg(sessions(f"{arch}/wine", arch), args.work / arch, args.source)

@@ -42,7 +42,10 @@ def check_tables(msi):
                         ("Manufacturer", "ConfigTool")):
         assert properties.get(name) == value, f"property {name} is {properties.get(name)!r}"
     files = msi_table(msi, "File")
-    assert [row[1:3] for row in files] == [("ConfigTool.exe", "ConfigTool.exe")], f"files {files}"
+    # A versioned file, which Windows Installer replaces by version: the program's own, in four parts.
+    version = ".".join((properties["ProductVersion"].split(".") + ["0"] * 4)[:4])
+    assert [row[1:3] + row[4:5] for row in files] == [("ConfigTool.exe", "ConfigTool.exe", version)], \
+        f"files {files}"
     conditions = msi_table(msi, "LaunchCondition")
     assert conditions == {("NOT WIX_DOWNGRADE_DETECTED", REFUSED)}, f"launch conditions {conditions}"
     shortcuts = msi_table(msi, "Shortcut")
@@ -154,6 +157,7 @@ OLDER_SCENARIO = next(row for row in SCENARIOS if row[0].startswith("focused gue
 @pytest.fixture(scope="module")
 def package(args):
     """The package's version, and a package of an older version around the same program."""
+    assert args.msi.exists(), f"no package {args.msi}: the package test of its build makes it"
     args.work.mkdir(parents=True, exist_ok=True)
     version = dict(msi_table(args.msi, "Property"))["ProductVersion"]
     older = args.work / f"ConfigTool-{OLDER}-win32.msi"

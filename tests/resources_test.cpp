@@ -1,6 +1,8 @@
 // The resources and imports of the built ConfigTool.exe, read back from the file.
-// usage: resources_test PATH_TO_EXE x86|x64   (the processor it must be built for)
+// usage: resources_test PATH_TO_EXE x86|x64 VERSION   (the processor it must be built for, and
+//        the project's version)
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <set>
@@ -144,24 +146,63 @@ BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR langu
     return TRUE;
 }
 
-// No menu, accelerators, strings or version: only the dialog, the icon and the manifest.
+// No menu, accelerators or strings: only the dialog, the icon, the manifest and the version.
 TEST(Resources, NothingElse) {
-    const int kTypes[] = {3, 5, 14, 24};  // icon, dialog, icon group, manifest
+    const int kTypes[] = {3, 5, 14, 16, 24};  // icon, dialog, icon group, version, manifest
     std::set<std::string> types, names;
     EnumResourceTypesA(gExe, AddType, reinterpret_cast<LONG_PTR>(&types));
-    EXPECT_EQ(std::set<std::string>({"#3", "#5", "#14", "#24"}), types);
+    EXPECT_EQ(std::set<std::string>({"#3", "#5", "#14", "#16", "#24"}), types);
     for (int type : kTypes)
         EnumResourceNamesA(gExe, MAKEINTRESOURCEA(type), AddName, reinterpret_cast<LONG_PTR>(&names));
-    EXPECT_EQ(std::set<std::string>({"3:1", "5:101", "14:102", "24:1"}), names);
+    EXPECT_EQ(std::set<std::string>({"3:1", "5:101", "14:102", "16:1", "24:1"}), names);
     std::set<WORD> languages;
-    const int kIds[] = {1, IDD_CONFIG, IDI_APP, 1};
-    for (int i = 0; i < 4; ++i)
+    const int kIds[] = {1, IDD_CONFIG, IDI_APP, 1, 1};
+    for (int i = 0; i < 5; ++i)
         EnumResourceLanguagesA(gExe, MAKEINTRESOURCEA(kTypes[i]), MAKEINTRESOURCEA(kIds[i]),
                                AddLanguage, reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(std::set<WORD>({kEnglishUs}), languages);
 }
 
 const char* gPath;
+std::string gVersion;  // the project's, as CMake has it: "1.0", "1.2.3"
+
+// What Explorer, inventory tools and Windows Installer read, through the API they use.
+TEST(Version, TheProjectsInUsEnglish) {
+    std::vector<char> info(GetFileVersionInfoSizeA(gPath, NULL));
+    ASSERT_FALSE(info.empty()) << "no version resource: " << GetLastError();
+    ASSERT_TRUE(GetFileVersionInfoA(gPath, 0, static_cast<DWORD>(info.size()), &info[0]));
+    VS_FIXEDFILEINFO* fixed;
+    UINT size;
+    ASSERT_TRUE(VerQueryValueA(&info[0], "\\", reinterpret_cast<void**>(&fixed), &size));
+    unsigned parts[4] = {0, 0, 0, 0};
+    sscanf(gVersion.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+    char numbers[64];
+    snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
+    EXPECT_EQ(MAKELONG(parts[1], parts[0]), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(parts[3], parts[2]), fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
+    EXPECT_EQ(0u, fixed->dwFileFlags) << "not a debug, patched or private build";
+    WORD* translation;
+    ASSERT_TRUE(VerQueryValueA(&info[0], "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &size));
+    ASSERT_EQ(4u, size) << "one language";
+    EXPECT_EQ(kEnglishUs, translation[0]);
+    EXPECT_EQ(1252, translation[1]);
+    const struct { const char* name; std::string value; } kStrings[] = {
+        {"CompanyName", "ConfigTool"}, {"FileDescription", "Configuration Tool"},
+        {"FileVersion", numbers}, {"InternalName", "ConfigTool"},
+        {"OriginalFilename", "ConfigTool.exe"}, {"ProductName", "ConfigTool"},
+        {"ProductVersion", gVersion}};
+    for (const auto& s : kStrings) {
+        char* text = NULL;
+        std::string path = std::string("\\StringFileInfo\\040904E4\\") + s.name;
+        EXPECT_TRUE(VerQueryValueA(&info[0], path.c_str(), reinterpret_cast<void**>(&text), &size))
+            << s.name;
+        EXPECT_EQ(s.value, text ? std::string(text) : "") << s.name;
+    }
+}
 
 // Windows' own parser must accept the manifest: one it cannot read stops the program from
 // starting at all. It asks for an administrator, and for nothing that changes how the dialog
@@ -243,12 +284,13 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (argc == 3 && !strcmp(argv[2], "x86")) gMachine = IMAGE_FILE_MACHINE_I386;
-    if (argc == 3 && !strcmp(argv[2], "x64")) gMachine = IMAGE_FILE_MACHINE_AMD64;
+    if (argc == 4 && !strcmp(argv[2], "x86")) gMachine = IMAGE_FILE_MACHINE_I386;
+    if (argc == 4 && !strcmp(argv[2], "x64")) gMachine = IMAGE_FILE_MACHINE_AMD64;
     if (!gMachine) {
-        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86|x64\n");
+        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86|x64 VERSION\n");
         return 2;
     }
+    gVersion = argv[3];
     // Mapped as an image, never run: resources and import tables are where the loader puts them.
     gPath = argv[1];
     gExe = LoadLibraryExA(argv[1], NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE);

@@ -62,12 +62,13 @@ def _die_with_parent():
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
-def run(args, env, timeout, what=None):
-    """Runs a command with its output and errors in files; returns (exit code, output, errors)."""
+def run(args, env, timeout, what=None, cwd=None):
+    """Runs a command with its output and errors in files; returns (exit code, output, errors).
+    A Windows program's current folder is cwd's drive Z: path."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
             code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=err,
-                                  stdin=subprocess.DEVNULL, timeout=timeout,
+                                  stdin=subprocess.DEVNULL, timeout=timeout, cwd=cwd,
                                   preexec_fn=_die_with_parent).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError(f"{what or args[0]} did not finish in {timeout} s") from None
@@ -340,9 +341,10 @@ class WineSession:
             except Exception as error:  # noqa: BLE001 - reported, and the rest still ends
                 print(f"wine_session: ending the {part.__name__} failed: {error}", file=sys.stderr)
 
-    def run(self, *args, check=True, timeout=60, env=None):
+    def run(self, *args, check=True, timeout=60, env=None, cwd=None):
         """Runs a Windows program to its end; returns (exit code, stdout)."""
-        code, text, errors = run([self.wine, *args], dict(self.env, **(env or {})), timeout, args[0])
+        code, text, errors = run([self.wine, *args], dict(self.env, **(env or {})), timeout, args[0],
+                                 cwd)
         if check and code != 0:
             raise WineError(f"{' '.join(map(str, args))} exited with {code:#x}: {last_words(errors)}")
         return code, text

@@ -9,6 +9,7 @@
 //   probe clip HEX                 puts the bytes on the clipboard as text
 //   probe ok EXE                   starts the program, checks its three boxes and presses OK;
 //                                  prints "pid PID" in hex first, to find it in a relay trace
+// A copy named reg.exe only leaves the file planted-reg.exe-ran in its current folder.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -197,6 +198,14 @@ int Hold() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A copy planted as reg.exe where the startup script must not look: it leaves a mark in the
+    // current folder, and answers as reg.exe does when all went well.
+    const char* name = strrchr(argv[0], '\\') ? strrchr(argv[0], '\\') + 1 : argv[0];
+    if (!_stricmp(name, "reg.exe") || !_stricmp(name, "reg")) {
+        FILE* mark = fopen("planted-reg.exe-ran", "w");
+        if (mark) fclose(mark);
+        return 0;
+    }
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "dump") return Dump();
     if (command == "settings") return Settings();
