@@ -5,12 +5,17 @@ rem administrator (a startup script runs as SYSTEM). It can run again and again;
 rem when a setting could not be written, else 0.
 rem
 rem The choices: 1 checks a box, 0 clears it. A command is at most 255 characters of plain ASCII,
-rem stored as written here (the dialog stores typed letters in capitals). It may hold spaces,
-rem quotes, parentheses and !; for one with & | < > ^ or %, use the dialog or the templates. One
-rem that ends in \ or has \ just before a quote is refused (exit 1, nothing written): reg.exe would
-rem read that \ as part of the quoting: end a folder without its \. A
-rem checked box with an empty command keeps the command already stored, as in the dialog.
+rem stored exactly as written here (the dialog stores typed letters in capitals). It may hold
+rem spaces, quotes in pairs, parentheses and !. The script stores exactly what it was given or
+rem refuses before it writes anything (exit 1, and a message naming the setting): a command with
+rem & | < > ^ or %, more than 255 characters, an odd number of quotes, a last \ or a \ just
+rem before a quote (reg.exe would read that \ as part of the quoting: end a folder without
+rem its \). For such a command use the dialog or the templates. A checked box with an empty
+rem command keeps the command already stored, as in the dialog.
 setlocal EnableExtensions DisableDelayedExpansion
+rem Write each command between the quotes as it is, but never a %: cmd reads this very line
+rem before the script can look at it, and %NAME% would become that variable's value, a lone %
+rem would vanish, and neither could be refused.
 set "FORCE_GUEST_ONLY=0"
 set "RUN_ON_CONNECT=1"
 set "CONNECT_COMMAND=NOTEPAD.EXE"
@@ -26,9 +31,7 @@ set "CONNECT_KEY=%KEY%\AutoStartOnConnect"
 set "DISCONNECT_KEY=%KEY%\AutoStartOnDisconnect"
 set "FAILED=0"
 
-rem Commands reach reg.exe as the C runtime reads a command line, where \" is a quote: one with a
-rem \ before a quote or at its end cannot be passed on as written. Quotes are stripped for the
-rem test, and the command with each \" taken out must then be the same.
+rem Every command that will be stored is checked before anything is written.
 if "%RUN_ON_CONNECT%"=="1" if defined CONNECT_COMMAND call :CheckCommand CONNECT_COMMAND
 if "%RUN_ON_DISCONNECT%"=="1" if defined DISCONNECT_COMMAND call :CheckCommand DISCONNECT_COMMAND
 if "%FAILED%"=="1" exit /b 1
@@ -62,15 +65,42 @@ set "VALUE=%VALUE:"=\"%"
 if errorlevel 1 set "FAILED=1"
 exit /b
 
-rem NAME: FAILED=1, and a message, when the command in variable NAME cannot be passed on.
+rem NAME: FAILED=1, and a message, when the command in variable NAME cannot be stored exactly.
+rem It is read through "set NAME", whose output no one expands again, with a . after it so that
+rem it never ends in what is looked for. for /f finds a second token only where one of
+rem % ^ & | < > stands in it. Without those, it is safe to expand: its quotes then become Q
+rem for the length, and are counted in pairs. Commands reach reg.exe as the C runtime reads a
+rem command line, where \" is a quote: the command with each \" taken out must be the same.
 :CheckCommand
-call set "COMMAND=%%%~1%%"
-set "BARE=%COMMAND:"=%"
-set "CUT=%COMMAND:\"=%"
+set "CHECK_X="
+for /f "tokens=1* delims==" %%A in ('set %~1') do if /i "%%A"=="%~1" set "CHECK_X=%%B."
+set "WHY="
+for /f "tokens=2 delims=%%^&|<>" %%T in ('set CHECK_X') do set "WHY=cmd"
+if defined WHY goto Refuse
+set "NOQ=%CHECK_X:"=Q%"
+if not "%NOQ:~0,256%"=="%NOQ%" set "WHY=is longer than 255 characters"
+if defined WHY goto Refuse
+set "REST=%CHECK_X%"
+set "ODD="
+:CountQuotes
+set "NONE=%REST:"=%"
+set "MARKED=%REST:"=Q%"
+if "%MARKED%"=="%NONE%" goto Counted
+set "REST=%REST:*"=%"
+if defined ODD (set "ODD=") else set "ODD=1"
+goto CountQuotes
+:Counted
+if defined ODD set "WHY=has an odd number of quotes"
+set "BARE=%CHECK_X:"=%"
+set "CUT=%CHECK_X:\"=%"
 set "CUT=%CUT:"=%"
-if "%BARE:~-1%"=="\" set "FAILED=1"
-if not "%CUT%"=="%BARE%" set "FAILED=1"
-if "%FAILED%"=="1" echo apply-settings: %~1 ends in \ or has \ before a quote; nothing was written 1>&2
+if "%BARE:~-2%"=="\." set "WHY=ends in \"
+if not "%CUT%"=="%BARE%" set "WHY=has \ before a quote"
+if not defined WHY exit /b
+:Refuse
+set "FAILED=1"
+if "%WHY%"=="cmd" set "WHY=has one of the characters that cmd reads itself"
+echo apply-settings: %~1 %WHY%, so it cannot be stored as written; nothing was written 1>&2
 exit /b
 
 rem KEY NAME: the key exists afterwards and holds no value NAME; a value not there is no error.

@@ -12,7 +12,7 @@ import re
 import shutil
 import xml.etree.ElementTree as ElementTree
 
-from e2e_test import NOT_OURS, OLD, tree, type_into
+from e2e_test import LONG, NOT_OURS, OLD, tree, type_into
 from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
                              DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,
                              GUEST_ONLY, OK, SERVICES, SZ, TEST_APP)
@@ -20,6 +20,12 @@ from harness.wine_session import windows_path
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
+
+# Commands as an administrator writes them in the script's set line (%% is one %): stored byte for
+# byte, or refused with nothing written.
+STORED = ["A.EXE", '"C:\\PROGRAM FILES\\X.EXE" /Q', "X (Y) Z.EXE", "!PATH!", "A=B;C,D", '"A" "B"', '""',
+          LONG]
+REFUSED = ["C:\\A^B%%C%%PATH%%D.EXE", "A&B", "A|B", "A<B", "A>B", '"A', 'A"B"C"', LONG + "X"]
 
 # (guest, connect command, disconnect command): None clears a box. Then what is stored before.
 CHOICES = [
@@ -174,9 +180,11 @@ def check_choices(s, work, source, choices, before, policies):
         assert s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
 
 
-def check_script_refuses(s, work, source):
-    """Commands whose \\ reg.exe would read as quoting: refused, nothing written, no wait."""
-    for command in ("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q'):
+def check_script_refuses(s, work, source,
+                         commands=("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q')):
+    """Commands the script cannot pass on as written (by default those whose \\ reg.exe would
+    read as quoting): refused, nothing written, no wait."""
+    for command in commands:
         s.reset(OLD)
         seeded = s.dump()
         code = run_script(s, work, True, command, None, source)
@@ -248,6 +256,12 @@ def pytest_generate_tests(metafunc):
     elif metafunc.function is test_script_runs_system_reg:
         metafunc.parametrize("arch", archs, ids=[
             f"{a}: the script runs Windows' reg.exe, not one in the current folder" for a in archs])
+    elif metafunc.function in (test_script_stores_exactly, test_script_refuses_unstorable):
+        # The script is the same in either kind of prefix.
+        values = STORED if metafunc.function is test_script_stores_exactly else REFUSED
+        what = "stores" if values is STORED else "refuses"
+        metafunc.parametrize(("arch", "command"), [(archs[0], v) for v in values], ids=[
+            f"{archs[0]}: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
     elif metafunc.function is test_script_refuses:
         metafunc.parametrize("arch", archs, ids=[
             f"{a}: the script refuses a command with \\ at its end or before a quote" for a in archs])
@@ -269,3 +283,15 @@ def test_script_refuses(sessions, args, arch):
 
 def test_script_runs_system_reg(sessions, args, arch):
     check_script_runs_system_reg(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
+
+
+def test_script_stores_exactly(sessions, args, arch, command):
+    s = sessions(f"{arch}/wine", arch)
+    s.reset(OLD)
+    code = run_script(s, args.work / arch, False, command, None, args.source)
+    assert code == 0 and s.dump() == tree(connect=command), \
+        f"exit code {code}, tree {sorted(s.dump() ^ tree(connect=command))} apart"
+
+
+def test_script_refuses_unstorable(sessions, args, arch, command):
+    check_script_refuses(sessions(f"{arch}/wine", arch), args.work / arch, args.source, [command])
