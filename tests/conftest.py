@@ -17,7 +17,8 @@ from harness.wine_session import WineSession, stop_on_signals
 def pytest_addoption(parser):
     for option, what in (("exe", "ConfigTool.exe under test"), ("probe", "the probe's .exe"),
                          ("work", "a folder for the prefixes and logs"),
-                         ("source", "the source tree"), ("msi", "the package under test")):
+                         ("source", "the source tree"), ("msi", "the package under test"),
+                         ("config", "the release's CPackConfig.cmake")):
         parser.addoption("--" + option, type=pathlib.Path, help=what)
     parser.addoption("--arch", choices=("win32", "win64"), default="win32",
                      help="the programs' kind: win64 for a 64-bit build")
@@ -27,7 +28,7 @@ def pytest_addoption(parser):
 def args(request):
     """The options, their paths absolute: Windows programs get them in other folders."""
     options = request.config.option
-    for name in ("exe", "probe", "work", "source", "msi"):
+    for name in ("exe", "probe", "work", "source", "msi", "config"):
         if getattr(options, name):
             setattr(options, name, getattr(options, name).resolve())
     return options

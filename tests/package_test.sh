@@ -42,7 +42,7 @@ openssl pkcs12 -export -inkey leaf.key -in leaf.pem -certfile ca.pem -out sign.p
 zip=$work/out/ConfigTool-1.0-win32.zip
 mkdir -p "$work/out" && echo "an older archive" >"$zip" && echo "an older package" >"${zip%.zip}.msi"
 sign_dir=$(dirname "$config")/sign
-if CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=wrong \
+if CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=wrong CONFIGTOOL_SIGN_NO_TIMESTAMP=1 \
    cpack --config "$config" -B "$work/out" >bad.log 2>&1; then
   cat bad.log; echo "a wrong password did not stop the package"; exit 1
 fi
@@ -52,7 +52,7 @@ left=$(find "$work/out" -name 'ConfigTool-*.zip' -o -name 'ConfigTool-*.msi')
 [ -z "$left" ] || { echo "after a failed signing there is still: $left"; exit 1; }
 [ ! -e "$sign_dir" ] || { echo "the signing folder $sign_dir is still there"; exit 1; }
 
-CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=test-only \
+CONFIGTOOL_SIGN_PKCS12=$work/sign.p12 CONFIGTOOL_SIGN_PASSWORD=test-only CONFIGTOOL_SIGN_NO_TIMESTAMP=1 \
   cpack --config "$config" -B "$work/out" >good.log 2>&1 || { cat good.log; exit 1; }
 grep -q 'ConfigTool.exe signed with' good.log && grep -q 'ConfigTool-1.0-win32.msi signed with' good.log ||
   { cat good.log; exit 1; }

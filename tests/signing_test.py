@@ -1,0 +1,152 @@
+"""Signing the release as a publisher with a current certificate does: the key in a token
+(SoftHSM2, through PKCS#11), every signature time-stamped by an RFC 3161 authority (a throwaway
+one on 127.0.0.1, tried after one that does not answer), and the PIN never on a command line, in
+a log or left in the build tree. Without a time stamp there is no release, unless a local test
+build asks for none in so many words. Offline: the certificates are made here.
+
+usage: pytest signing_test.py --config CPACK_CONFIG
+"""
+import http.server
+import os
+import pathlib
+import subprocess
+import threading
+import zipfile
+
+import pytest
+
+MODULE = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
+PIN = "marker-pin-7f3a9c"  # looked for afterwards in every log and file
+VERSION_NAME = "ConfigTool-1.0-win32"
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
+
+
+@pytest.fixture(scope="module")
+def pki(tmp_path_factory):
+    """A throwaway CA, a code-signing certificate and a time-stamping one."""
+    d = tmp_path_factory.mktemp("pki")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+            "-days", "2", "-subj", "/CN=Throwaway CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign", cwd=d)
+    for name, usage in (("signer", "codeSigning"), ("tsa", "critical,timeStamping")):
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out",
+                f"{name}.csr", "-subj", f"/CN=Throwaway {name}", cwd=d)
+        (d / f"{name}.ext").write_text(f"extendedKeyUsage={usage}\nkeyUsage=digitalSignature\n")
+        openssl("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.pem", cwd=d)
+    (d / "certs.pem").write_text((d / "signer.pem").read_text() + (d / "ca.pem").read_text())
+    return d
+
+
+@pytest.fixture(scope="module")
+def token(pki):
+    """A SoftHSM2 token in a folder of its own that holds the signing key; its environment."""
+    if not MODULE.exists():
+        pytest.skip(f"no {MODULE} on this machine (softhsm2: see what tools/install-deps said)")
+    (pki / "tokens").mkdir()
+    (pki / "softhsm2.conf").write_text(f"directories.tokendir = {pki / 'tokens'}\n"
+                                       "objectstore.backend = file\n")
+    env = dict(os.environ, SOFTHSM2_CONF=str(pki / "softhsm2.conf"))
+    openssl("pkcs8", "-topk8", "-nocrypt", "-in", "signer.key", "-out", "signer.pk8", cwd=pki)
+    for args in (["--init-token", "--free", "--label", "release", "--so-pin", "so-" + PIN],
+                 ["--import", "signer.pk8", "--token", "release", "--label", "signer", "--id", "01"]):
+        subprocess.run(["softhsm2-util", *args, "--pin", PIN], cwd=pki, env=env, check=True,
+                       capture_output=True)
+    (pki / "signer.pk8").unlink()
+    return dict(env, CONFIGTOOL_SIGN_PKCS11_MODULE=str(MODULE),
+                CONFIGTOOL_SIGN_PKCS11_KEY="pkcs11:token=release;object=signer",
+                CONFIGTOOL_SIGN_CERTS=str(pki / "certs.pem"),
+                CONFIGTOOL_SIGN_TSA_CERTS=str(pki / "ca.pem"))
+
+
+@pytest.fixture(scope="module")
+def authority(pki):
+    """An RFC 3161 time-stamp authority on 127.0.0.1: each request answered by openssl ts."""
+    (pki / "serial").write_text("01\n")
+    (pki / "tsa.cnf").write_text(
+        "[ tsa ]\ndefault_tsa = tsa_config\n[ tsa_config ]\n"
+        f"serial = {pki / 'serial'}\nsigner_cert = {pki / 'tsa.pem'}\ncerts = {pki / 'ca.pem'}\n"
+        f"signer_key = {pki / 'tsa.key'}\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+        "digests = sha256, sha384, sha512, sha1\naccuracy = secs:1\ness_cert_id_alg = sha256\n")
+
+    class Answer(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            request = self.rfile.read(int(self.headers["Content-Length"]))
+            reply = subprocess.run(["openssl", "ts", "-reply", "-config", str(pki / "tsa.cnf"),
+                                    "-queryfile", "/dev/stdin", "-out", "/dev/stdout"],
+                                   input=request, capture_output=True, check=True).stdout
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Answer)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    yield f"http://127.0.0.1:{server.server_address[1]}"
+    server.shutdown()
+
+
+def release(config, out, env):
+    """cpack into OUT: (exit code, what it said)."""
+    done = subprocess.run(["cpack", "--config", str(config), "-B", str(out)], env=env,
+                          capture_output=True, text=True, timeout=300)
+    return done.returncode, done.stdout + done.stderr
+
+
+def verify(path, pki):
+    done = subprocess.run(["osslsigncode", "verify", "-CAfile", str(pki / "ca.pem"), "-TSA-CAfile",
+                           str(pki / "ca.pem"), "-in", str(path)], capture_output=True, text=True)
+    assert done.returncode == 0 and "Signature verification: ok" in done.stdout, done.stdout
+    return done.stdout
+
+
+def packages(out):
+    return sorted(p.name for p in out.glob("ConfigTool-*") if p.suffix in (".zip", ".msi"))
+
+
+def test_token_and_time_stamps(args, pki, token, authority, tmp_path):
+    (tmp_path / "pin").write_text(PIN)
+    env = dict(token, CONFIGTOOL_SIGN_PASSWORD_FILE=str(tmp_path / "pin"),
+               CONFIGTOOL_SIGN_TIMESTAMP=f"http://127.0.0.1:1 {authority}")  # the first never answers
+    code, said = release(args.config, tmp_path / "out", env)
+    assert code == 0 and said.count(f"time-stamped by {authority}") == 2, said
+    zipfile.ZipFile(tmp_path / "out" / f"{VERSION_NAME}.zip").extractall(tmp_path / "unzipped")
+    subprocess.run(["msiextract", "-C", str(tmp_path / "packaged"),
+                    str(tmp_path / "unzipped" / f"{VERSION_NAME}.msi")], check=True, capture_output=True)
+    (packaged,) = (tmp_path / "packaged").rglob("ConfigTool.exe")
+    for signed in (tmp_path / "unzipped" / "ConfigTool.exe", packaged,
+                   tmp_path / "unzipped" / f"{VERSION_NAME}.msi", tmp_path / "out" / f"{VERSION_NAME}.msi"):
+        assert "Timestamp time: " in verify(signed, pki), f"{signed.name} has no time stamp"
+    # The PIN was in one file of the caller's: nowhere else, the build tree included.
+    found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
+                            str(tmp_path / "out"), str(tmp_path / "unzipped")],
+                           capture_output=True, text=True).stdout.split()
+    assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"
+
+
+def test_no_time_stamp_no_release(args, token, tmp_path):
+    out = tmp_path / "out"
+    out.mkdir()
+    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
+        (out / name).write_text("from an earlier run")
+    code, said = release(args.config, out, dict(token, CONFIGTOOL_SIGN_PASSWORD=PIN))
+    assert code != 0 and "CONFIGTOOL_SIGN_TIMESTAMP" in said, said
+    assert packages(out) == [], f"after a refused release there is still {packages(out)}"
+
+
+def test_local_test_build_without_time_stamp(args, pki, token, tmp_path):
+    """Asked for in so many words, it signs without a time stamp and says what that means."""
+    env = dict(token, CONFIGTOOL_SIGN_PASSWORD=PIN, CONFIGTOOL_SIGN_NO_TIMESTAMP="1")
+    code, said = release(args.config, tmp_path / "out", env)
+    assert code == 0 and "local tests only" in said and "Never release" in said, said
+    assert "Timestamp is not available" in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
+    found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
+                            str(tmp_path / "out")], capture_output=True, text=True).stdout.split()
+    assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"
