@@ -196,7 +196,8 @@ def check_script_runs_system_reg(s, work, source):
     """A reg.bat and a reg.exe in the folder the script runs in, which would leave a mark, never
     run: the values are written by Windows' own reg.exe."""
     planted = work / "planted"
-    planted.mkdir(parents=True, exist_ok=True)
+    shutil.rmtree(planted, ignore_errors=True)  # no mark from an earlier run
+    planted.mkdir(parents=True)
     shutil.copyfile(s.probe_exe, planted / "reg.exe")
     (planted / "reg.bat").write_bytes(b"@echo off\r\necho ran>planted-reg.bat-ran\r\n")
     s.reset(OLD)
