@@ -160,7 +160,8 @@ function(sign file)
                     TIMEOUT ${tool_timeout} RESULT_VARIABLE status OUTPUT_VARIABLE output
                     ERROR_VARIABLE output)
   endif()
-  if(status EQUAL 0 AND timestamps AND NOT output MATCHES "Timestamp time: ")
+  # osslsigncode 2.5 and 2.9 both say so of a time stamp that verifies.
+  if(status EQUAL 0 AND timestamps AND NOT output MATCHES "Timestamp Server Signature verification: ok")
     set(status "no time stamp")
   endif()
   if(NOT status EQUAL 0)

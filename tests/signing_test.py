@@ -18,6 +18,7 @@ import pytest
 MODULE = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
 PIN = "marker-pin-7f3a9c"  # looked for afterwards in every log and file
 VERSION_NAME = "ConfigTool-1.0-win32"
+STAMPED = "Timestamp Server Signature verification: ok"  # osslsigncode 2.5 and 2.9 alike
 
 
 def openssl(*args, cwd):
@@ -123,7 +124,7 @@ def test_token_and_time_stamps(args, pki, token, authority, tmp_path):
     (packaged,) = (tmp_path / "packaged").rglob("ConfigTool.exe")
     for signed in (tmp_path / "unzipped" / "ConfigTool.exe", packaged,
                    tmp_path / "unzipped" / f"{VERSION_NAME}.msi", tmp_path / "out" / f"{VERSION_NAME}.msi"):
-        assert "Timestamp time: " in verify(signed, pki), f"{signed.name} has no time stamp"
+        assert STAMPED in verify(signed, pki), f"{signed.name} has no time stamp"
     # The PIN was in one file of the caller's: nowhere else, the build tree included.
     found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
                             str(tmp_path / "out"), str(tmp_path / "unzipped")],
@@ -146,7 +147,7 @@ def test_local_test_build_without_time_stamp(args, pki, token, tmp_path):
     env = dict(token, CONFIGTOOL_SIGN_PASSWORD=PIN, CONFIGTOOL_SIGN_NO_TIMESTAMP="1")
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and "local tests only" in said and "Never release" in said, said
-    assert "Timestamp is not available" in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
+    assert STAMPED not in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
     found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
                             str(tmp_path / "out")], capture_output=True, text=True).stdout.split()
     assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"

@@ -248,7 +248,7 @@ class WineSession:
         if owned:
             self.env["WINEARCH"] = arch
         self.xvfb = self.program = self.holder = None
-        self.desktop = self.shown_before = None
+        self.desktop = self.shown_before = self.program_errors = None
         self.rects = {}
         try:
             if display is None:
@@ -291,10 +291,19 @@ class WineSession:
             raise RuntimeError("Xvfb did not start")
         return xvfb, f":{number}"
 
-    def _start(self, *args):
-        return subprocess.Popen([self.wine, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                preexec_fn=_die_with_parent)
+    def _start(self, *args, errors=subprocess.DEVNULL):
+        # Wine's own errors, where they are kept: the words that say why a program did not start.
+        env = self.env if errors == subprocess.DEVNULL else dict(self.env, WINEDEBUG="-all,err+all")
+        return subprocess.Popen([self.wine, *map(str, args)], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=errors, preexec_fn=_die_with_parent)
+
+    def program_ended(self):
+        """How the program ended, in Wine's words, for a message; "" while it runs."""
+        if not self.program or self.program.poll() is None:
+            return ""
+        self.program_errors.seek(0)
+        said = last_words(self.program_errors.read().decode("latin-1"))
+        return f" (the program ended with {self.program.poll():#x}: {said})"
 
     def _map_keys(self, letters):
         """xdotool types a letter that has no key by giving one a key for a moment: Wine may read
@@ -364,7 +373,10 @@ class WineSession:
         """Starts ConfigTool.exe, waits for its dialog and gives it the keyboard."""
         if not os.path.isfile(self.exe):
             raise FileNotFoundError(f"no program {self.exe}")
-        self.program = self._start(self.exe)
+        if self.program_errors:
+            self.program_errors.close()
+        self.program_errors = tempfile.TemporaryFile()  # what Wine says if it cannot start it
+        self.program = self._start(self.exe, errors=self.program_errors)
 
         # Until this program's dialog shows, or the program has ended without one. An earlier
         # program's dialog can still be listed for a moment after that program has ended, until
@@ -404,9 +416,7 @@ class WineSession:
         """The dialog as the probe sees it: window, focus, tab order, controls by id."""
         code, out, errors = run([self.wine, self.probe_exe, "dialog"], self.env, 60, "probe dialog")
         if code:
-            raise RuntimeError("no Configuration Tool dialog on the screen" +
-                               (f" (the program ended with {self.program.poll():#x})"
-                                if self.program and self.program.poll() is not None else "") +
+            raise RuntimeError("no Configuration Tool dialog on the screen" + self.program_ended() +
                                f": probe dialog exited with {code:#x}: {last_words(errors)}")
         state = {"controls": {}}
         for line in out.splitlines():
