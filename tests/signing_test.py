@@ -108,6 +108,13 @@ def verify(path, pki):
     return done.stdout
 
 
+def assert_pin_nowhere(said, *folders):
+    """The PIN is in no output and no file of these folders."""
+    found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, *map(str, folders)],
+                           capture_output=True, text=True).stdout.split()
+    assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"
+
+
 def packages(out):
     return sorted(p.name for p in out.glob("ConfigTool-*") if p.suffix in (".zip", ".msi"))
 
@@ -126,10 +133,7 @@ def test_token_and_time_stamps(args, pki, token, authority, tmp_path):
                    tmp_path / "unzipped" / f"{VERSION_NAME}.msi", tmp_path / "out" / f"{VERSION_NAME}.msi"):
         assert STAMPED in verify(signed, pki), f"{signed.name} has no time stamp"
     # The PIN was in one file of the caller's: nowhere else, the build tree included.
-    found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
-                            str(tmp_path / "out"), str(tmp_path / "unzipped")],
-                           capture_output=True, text=True).stdout.split()
-    assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"
+    assert_pin_nowhere(said, args.config.parent, tmp_path / "out", tmp_path / "unzipped")
 
 
 def test_no_time_stamp_no_release(args, token, tmp_path):
@@ -148,6 +152,4 @@ def test_local_test_build_without_time_stamp(args, pki, token, tmp_path):
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and "local tests only" in said and "Never release" in said, said
     assert STAMPED not in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
-    found = subprocess.run(["grep", "-r", "-l", "-a", "-F", PIN, str(args.config.parent),
-                            str(tmp_path / "out")], capture_output=True, text=True).stdout.split()
-    assert PIN not in said and not found, f"the PIN is in {found or 'what cpack said'}"
+    assert_pin_nowhere(said, args.config.parent, tmp_path / "out")

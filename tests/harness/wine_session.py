@@ -141,21 +141,27 @@ def make_prefix(prefix, arch="win32", extra_env=None):
             copy_prefix(template, prefix)  # its marker too
 
 
-def shared_state(prefix):
-    """Names, sizes and times of the files a prefix shares: a write to any of them shows."""
-    state = hashlib.sha256()
+def is_shared(relative):
+    return relative.suffix.lower() in SHARED_SUFFIXES and any(
+        relative.is_relative_to(folder) for folder in SHARED_FOLDERS)
+
+
+def shared_files(prefix):
+    """The files of a prefix that its copies share, in a fixed order."""
     for folder, _, files in sorted(os.walk(prefix)):
         for name in sorted(files):
             path = pathlib.Path(folder) / name
             if not path.is_symlink() and is_shared(path.relative_to(prefix)):
-                info = path.stat()
-                state.update(f"{path.relative_to(prefix)} {info.st_size} {info.st_mtime_ns}\n".encode())
+                yield path
+
+
+def shared_state(prefix):
+    """Names, sizes and times of the files a prefix shares: a write to any of them shows."""
+    state = hashlib.sha256()
+    for path in shared_files(prefix):
+        info = path.stat()
+        state.update(f"{path.relative_to(prefix)} {info.st_size} {info.st_mtime_ns}\n".encode())
     return state.hexdigest()
-
-
-def is_shared(relative):
-    return relative.suffix.lower() in SHARED_SUFFIXES and any(
-        relative.is_relative_to(folder) for folder in SHARED_FOLDERS)
 
 
 def copy_prefix(template, prefix):
@@ -213,11 +219,8 @@ def boot_prefix(prefix, arch, extra_env):
     if not (prefix / "system.reg").exists():
         raise WineError(f"{wine} wineboot made no registry in {prefix}: {last_words(boot_errors)}")
     # Wine's own files are shared by every copy: none of them may change one.
-    for folder, _, files in os.walk(prefix):
-        for name in files:
-            path = pathlib.Path(folder) / name
-            if not path.is_symlink() and is_shared(path.relative_to(prefix)):
-                path.chmod(path.stat().st_mode & ~0o222)
+    for path in shared_files(prefix):
+        path.chmod(path.stat().st_mode & ~0o222)
 
 
 def read_tree(lines):
