@@ -17,8 +17,8 @@ def test_teardown_ends_every_part():
     session = WineSession.__new__(WineSession)  # the parts of a session, without making them
     session.owned, session.env = True, {"PATH": "/nonexistent"}  # so "wineserver -k" fails
     parts = {name: subprocess.Popen(["sleep", "60"]) for name in ("the program",
-                                                                   "the desktop holder", "Xvfb")}
-    session.program, session.holder, session.xvfb = parts.values()
+                                                                   "the probe", "Xvfb")}
+    session.program, session.server, session.xvfb = parts.values()
     try:
         with pytest.raises(ValueError, match="the scenario's own failure"):
             with session:

@@ -2,8 +2,8 @@
 
 Used by the end-to-end tests, tools/run and the benchmark. Every wait has a time limit, and a
 session tears down what it started (the program, the Wine server, Xvfb) however it ends.
-Output of Wine processes always goes to files: Wine's background processes inherit pipes and
-would keep a reader waiting.
+Output of Wine processes goes to files: Wine's background processes inherit pipes and would keep
+a reader waiting for their end. The one pipe is to the session's probe, which answers in lines.
 
 usage: wine_session.py prefix DIR [win32|win64]   makes the private prefix DIR, once
 """
@@ -250,7 +250,8 @@ class WineSession:
         self.env = dict(os.environ, WINEPREFIX=str(prefix), **QUIET, **(env or {}))
         if owned:
             self.env["WINEARCH"] = arch
-        self.xvfb = self.program = self.holder = None
+        self.xvfb = self.program = self.server = None
+        self.answers = b""
         self.desktop = self.shown_before = self.program_errors = None
         self.rects = {}
         try:
@@ -265,7 +266,9 @@ class WineSession:
                 run(["wineserver", "-k"], self.env, 30, "wineserver -k")
                 run(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
             if probe:
-                self.holder = self._start(probe, "hold")
+                self.server = subprocess.Popen([self.wine, probe, "serve"], env=self.env,
+                                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                               stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         except BaseException:
             self.close()
             raise
@@ -329,7 +332,7 @@ class WineSession:
         reported and the others still end, and no error here replaces the one that ended the
         session."""
         def program():
-            for process in (self.program, self.holder):
+            for process in (self.program, self.server):
                 if process and process.poll() is None:
                     process.kill()
                     process.wait()
@@ -361,8 +364,32 @@ class WineSession:
             raise WineError(f"{' '.join(map(str, args))} exited with {code:#x}: {last_words(errors)}")
         return code, text
 
+    def ask(self, *args, timeout=60):
+        """The session's probe's answer to one command: (status, what it printed)."""
+        command = " ".join(map(str, args))
+        assert " " not in "".join(map(str, args)), f"a probe argument with a space: {command}"
+        self.server.stdin.write(command.encode("latin-1") + b"\n")
+        self.server.stdin.flush()
+        end = re.compile(rb"(?:^|\n)end (-?\d+)\r?\n")
+        deadline = time.monotonic() + timeout
+        while not end.search(self.answers):
+            # Wine's background processes may hold the pipe open after the probe has ended.
+            if self.server.poll() is not None:
+                raise WineError(f"probe {command}: the probe ended with {self.server.poll():#x}")
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"probe {command}: no answer in {timeout} s")
+            ready, _, _ = select.select([self.server.stdout], [], [], 0.5)
+            if ready:
+                self.answers += os.read(self.server.stdout.fileno(), 65536)
+        found = end.search(self.answers)
+        text, self.answers = self.answers[:found.start(1) - 4], self.answers[found.end():]
+        return int(found.group(1)), text.decode("latin-1").replace("\r\n", "\n")
+
     def probe(self, *args, check=True):
-        return self.run(self.probe_exe, *args, check=check)[1]
+        code, text = self.ask(*args)
+        if check and code:
+            raise WineError(f"probe {' '.join(map(str, args))} failed ({code}): {last_words(text)}")
+        return text
 
     def dump(self):
         return read_tree(self.probe("dump").splitlines())
@@ -387,7 +414,7 @@ class WineSession:
         def shown():
             if self.program.poll() is not None:
                 return True
-            code, out = self.run(self.probe_exe, "dialog", 500, check=False)
+            code, out = self.ask("dialog", 500)
             return code == 0 and out.split()[:2] != ["handle", str(self.shown_before)]
         wait_for(shown, timeout=20, what="the dialog")
         state = self.dialog()
@@ -417,10 +444,10 @@ class WineSession:
 
     def dialog(self):
         """The dialog as the probe sees it: window, focus, tab order, controls by id."""
-        code, out, errors = run([self.wine, self.probe_exe, "dialog"], self.env, 60, "probe dialog")
+        code, out = self.ask("dialog")
         if code:
             raise RuntimeError("no Configuration Tool dialog on the screen" + self.program_ended() +
-                               f": probe dialog exited with {code:#x}: {last_words(errors)}")
+                               f": probe dialog said {last_words(out)}")
         state = {"controls": {}}
         for line in out.splitlines():
             word, *rest = line.split(" ")

@@ -5,12 +5,15 @@
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
 //   probe dialog [WAIT_MS]         waits for the dialog, then prints its handle, window and controls
-//   probe hold                     keeps the Wine desktop open until it is killed
+//   probe serve                    answers these commands read from standard input, one a
+//                                  line, each answer ending in a line "end STATUS"; keeps the
+//                                  Wine desktop open until its input ends
 //   probe clip HEX                 puts the bytes on the clipboard as text
 //   probe ok EXE                   starts the program, checks its three boxes and presses OK;
 //                                  prints "pid PID" in hex first, to find it in a relay trace
 // A copy named reg.exe only leaves the file planted-reg.exe-ran in its current folder.
 #include <windows.h>
+#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -187,11 +190,35 @@ int PressOk(const char* exe) {
     return status;
 }
 
-// Wine closes a virtual desktop a second after its last program ends, and a program that starts
-// just then can lose its windows with it. One program that never ends keeps it open.
-int Hold() {
+int Command(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "dump") return Dump();
+    if (command == "settings") return Settings();
+    if (command == "reset") return Reset(argc - 2, argv + 2);
+    if (command == "deny" && argc == 3) return DenyKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
+    if (command == "allow" && argc == 3) return AllowKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
+    if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
+    if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
+    if (command == "ok" && argc == 3) return PressOk(argv[2]);
+    fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
+                    " allow PATH | dialog [WAIT_MS] | clip HEX | ok EXE | serve\n");
+    return 2;
+}
+
+// A Wine program takes a good part of a second to start: one that stays answers each look at the
+// dialog or the registry at once. Staying, it also keeps the Wine desktop open, which Wine closes
+// a second after its last program ends, taking the windows of a program starting just then.
+int Serve(char* self) {
     GetDesktopWindow();
-    Sleep(INFINITE);
+    _dup2(_fileno(stdout), _fileno(stderr));  // one stream: what a command says, then its end
+    static char line[65536];
+    while (fgets(line, sizeof line, stdin)) {
+        std::vector<char*> args(1, self);
+        for (char* arg = strtok(line, " \r\n"); arg; arg = strtok(NULL, " \r\n")) args.push_back(arg);
+        const int status = Command(static_cast<int>(args.size()), args.data());
+        printf("end %d\n", status);
+        fflush(stdout);
+    }
     return 0;
 }
 
@@ -206,17 +233,6 @@ int main(int argc, char** argv) {
         if (mark) fclose(mark);
         return 0;
     }
-    const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "dump") return Dump();
-    if (command == "settings") return Settings();
-    if (command == "reset") return Reset(argc - 2, argv + 2);
-    if (command == "deny" && argc == 3) return DenyKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
-    if (command == "allow" && argc == 3) return AllowKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
-    if (command == "clip" && argc == 3) return Clip(FromHex(argv[2]));
-    if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
-    if (command == "ok" && argc == 3) return PressOk(argv[2]);
-    if (command == "hold") return Hold();
-    fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
-                    " allow PATH | dialog [WAIT_MS] | clip HEX | ok EXE | hold\n");
-    return 2;
+    if (argc == 2 && !strcmp(argv[1], "serve")) return Serve(argv[0]);
+    return Command(argc, argv);
 }
