@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 
 from harness.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
-from harness.wine_session import windows_path
+from harness.wine_session import child_setup, windows_path
 
 
 def traced(path):
@@ -49,7 +49,8 @@ def registry_calls(session, exe, work):
     with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
         try:
             code = subprocess.run([session.wine, session.probe_exe, "ok", windows_path(exe)],
-                                  env=env, stdout=printed, stderr=out, timeout=120).returncode
+                                  env=env, stdout=printed, stderr=out, timeout=120,
+                                  preexec_fn=child_setup).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError("the traced run did not finish in 120 s") from None
         printed.seek(0)

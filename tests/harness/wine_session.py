@@ -26,13 +26,15 @@ if not __package__:  # run as a script: the harness package is beside it
 from harness.machine import WINE64  # noqa: E402
 
 # winemenubuilder would copy every shortcut and file type into the Linux desktop of whoever runs
-# the tests (~/.local, ~/.config): a prefix here stays to itself.
-QUIET = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
+# the tests (~/.local, ~/.config): a prefix here stays to itself. Of Wine's messages only its errors
+# are kept (with each command's own, in files): they say why a program ended before it began.
+QUIET = {"WINEDEBUG": "-all,err+all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
 # Long enough to carry the server from one program to the next, short enough not to outlive us.
 SERVER_LINGER_SECONDS = "20"
 # The loader for each kind of prefix. /usr/bin/wine takes the 32-bit loader whenever it is
 # installed, which cannot start at all where the machine runs no 32-bit programs.
 LOADERS = {"win32": "wine", "win64": WINE64}
+ADDR_NO_RANDOMIZE = 0x0040000  # personality(2); setarch -R
 
 
 class WineError(RuntimeError):
@@ -57,9 +59,19 @@ def wait_for(condition, timeout=10.0, what="condition", last=None):
         time.sleep(0.05)
 
 
-def _die_with_parent():
-    """For Popen: the child is killed when this process dies, even by SIGKILL (Linux)."""
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+def child_setup():
+    """For Popen: the child is killed when this process dies, even by SIGKILL (Linux), and it and
+    every process it starts lay out their memory without randomness.
+
+    Windows gives every program its shared data page at 0x7ffe0000. Wine's preloader reserves
+    that address before the C library takes any memory, but Debian's Wine has none: its loader is
+    linked at 0x7d000000, and the kernel puts its heap anywhere in the gigabyte above that. About
+    one Wine start in some thousands found the page under its heap, said "failed to map the shared
+    user data" (an error that WINEDEBUG=-all hides) and ended with exit code 1 before any of the
+    program ran. Without randomness the heap starts right after the loader, every time."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    libc.personality(libc.personality(0xffffffff) | ADDR_NO_RANDOMIZE)
 
 
 def run(args, env, timeout, what=None, cwd=None):
@@ -69,7 +81,7 @@ def run(args, env, timeout, what=None, cwd=None):
         try:
             code = subprocess.run(list(map(str, args)), env=env, stdout=out, stderr=err,
                                   stdin=subprocess.DEVNULL, timeout=timeout, cwd=cwd,
-                                  preexec_fn=_die_with_parent).returncode
+                                  preexec_fn=child_setup).returncode
         except subprocess.TimeoutExpired:
             raise TimeoutError(f"{what or args[0]} did not finish in {timeout} s") from None
         except OSError as error:  # Exec format error, say
@@ -268,7 +280,7 @@ class WineSession:
             if probe:
                 self.server = subprocess.Popen([self.wine, probe, "serve"], env=self.env,
                                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                               stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+                                               stderr=subprocess.DEVNULL, preexec_fn=child_setup)
         except BaseException:
             self.close()
             raise
@@ -287,7 +299,7 @@ class WineSession:
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
                                  "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                preexec_fn=_die_with_parent)
+                                preexec_fn=child_setup)
         os.close(write)
         with os.fdopen(read) as pipe:
             ready, _, _ = select.select([pipe], [], [], 30)
@@ -298,10 +310,8 @@ class WineSession:
         return xvfb, f":{number}"
 
     def _start(self, *args, errors=subprocess.DEVNULL):
-        # Wine's own errors, where they are kept: the words that say why a program did not start.
-        env = self.env if errors == subprocess.DEVNULL else dict(self.env, WINEDEBUG="-all,err+all")
-        return subprocess.Popen([self.wine, *map(str, args)], env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=errors, preexec_fn=_die_with_parent)
+        return subprocess.Popen([self.wine, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=errors, preexec_fn=child_setup)
 
     def program_ended(self):
         """How the program ended, in Wine's words, for a message; "" while it runs."""
