@@ -1,7 +1,7 @@
 """The Wine session's teardown: a part that fails to end neither stops the others from ending nor
 replaces the error that ended the session. Then: a failed command ends a tool in one line, with
-no traceback. And a prefix copied from a template is its own. The first two run no Wine: the
-server cannot even be started."""
+no traceback. Programs start without address randomness. And a prefix copied from a template is
+its own. The first three run no Wine: the server cannot even be started."""
 import contextlib
 import io
 import os
@@ -9,8 +9,8 @@ import subprocess
 
 import pytest
 
-from harness.wine_session import (LOADERS, QUIET, WineSession, make_prefix, run, templates_folder,
-                                  without_traceback)
+from harness.wine_session import (ADDR_NO_RANDOMIZE, LOADERS, QUIET, WineSession, make_prefix, run,
+                                  templates_folder, without_traceback)
 
 
 def test_teardown_ends_every_part():
@@ -35,6 +35,12 @@ def test_failed_command_in_one_line():
         code = without_traceback(lambda: subprocess.run(["sh", "-c", "exit 100"], check=True))
     lines = said.getvalue().splitlines()
     assert code == 1 and len(lines) == 1 and "sh -c exit 100 failed (exit code 100)" in lines[0], lines
+
+
+def test_programs_start_without_address_randomness():
+    """Debian's Wine cannot keep Windows' fixed addresses free of a randomly placed heap."""
+    _, personality, _ = run(["cat", "/proc/self/personality"], os.environ, 10)
+    assert int(personality, 16) & ADDR_NO_RANDOMIZE, f"personality {personality.strip()}"
 
 
 def test_copies_of_a_template_are_their_own(args):
