@@ -486,7 +486,8 @@ class WineSession:
 
     def click(self, x, y):
         where = ["--window", self.desktop] if self.desktop else []
-        self.xdotool("mousemove", *where, str(x), str(y), "click", "1")
+        # xdotool waits its --delay (100 ms) after a click even when there is no next one.
+        self.xdotool("mousemove", *where, str(x), str(y), "click", "--delay", "0", "1")
 
     def click_control(self, number):
         left, top, right, bottom = self.rects[number]
