@@ -12,6 +12,8 @@ import re
 import shutil
 import xml.etree.ElementTree as ElementTree
 
+import pytest
+
 from e2e_test import LONG, NOT_OURS, OLD, tree, type_into
 from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
                              DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,
@@ -180,41 +182,14 @@ def check_choices(s, work, source, choices, before, policies):
         assert s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
 
 
-def check_script_refuses(s, work, source,
-                         commands=("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q')):
-    """Commands the script cannot pass on as written (by default those whose \\ reg.exe would
-    read as quoting): refused, nothing written, no wait."""
+def refuses(s, work, source, commands):
+    """Commands the script cannot pass on as written: refused, nothing written, no wait."""
     for command in commands:
         s.reset(OLD)
         seeded = s.dump()
         code = run_script(s, work, True, command, None, source)
         assert code == 1 and s.dump() == seeded, (f"{command}: exit code {code}, tree "
                                                   f"{sorted(s.dump() ^ seeded)} apart")
-
-
-def check_script_runs_system_reg(s, work, source):
-    """A reg.bat and a reg.exe in the folder the script runs in, which would leave a mark, never
-    run: the values are written by Windows' own reg.exe."""
-    planted = work / "planted"
-    shutil.rmtree(planted, ignore_errors=True)  # no mark from an earlier run
-    planted.mkdir(parents=True)
-    shutil.copyfile(s.probe_exe, planted / "reg.exe")
-    (planted / "reg.bat").write_bytes(b"@echo off\r\necho ran>planted-reg.bat-ran\r\n")
-    s.reset(OLD)
-    code = run_script(s, work, True, "A.EXE", None, source, cwd=planted)
-    marks = sorted(mark.name for mark in planted.glob("*-ran"))
-    assert code == 0 and not marks and s.dump() == tree(guest=True, connect="A.EXE"), \
-        f"exit code {code}, marks {marks}, tree {sorted(s.dump())}"
-
-
-def check_script_failure(s, work, source):
-    s.reset(OLD)
-    s.probe("deny", CONNECT)
-    try:
-        code = run_script(s, work, True, "A.EXE", None, source)
-    finally:
-        s.probe("allow", CONNECT)
-    assert code != 0, "the script exits with 0 when a key cannot be written"
 
 
 def test_templates(args):
@@ -243,56 +218,83 @@ def prefix_archs(config):
     return ["win32", "win64"] if config.getoption("arch") == "win32" else ["win64"]
 
 
+# The tests run once in each kind of prefix, under these names.
+PER_PREFIX = {"test_script_fails": "the script fails when a key is closed",
+              "test_script_runs_system_reg": "the script runs Windows' reg.exe, not one in the "
+                                             "current folder",
+              "test_script_refuses": "the script refuses a command with \\ at its end or before a "
+                                     "quote"}
+
+
 def pytest_generate_tests(metafunc):
     archs = prefix_archs(metafunc.config)
-    if metafunc.function is test_choices:
+    name = metafunc.function.__name__
+    if name == "test_choices":
         cases = [(arch, choices, before) for arch in archs for choices, before in CHOICES]
         metafunc.parametrize(("arch", "choices", "before"), cases, ids=[
             f"{arch}, {choices}{'' if before else ' on an empty registry'}: the tree of the dialog,"
             f" from the script{' and from the policies' if arch == 'win64' else ''}"
             for arch, choices, before in cases])
-    elif metafunc.function is test_script_fails:
-        metafunc.parametrize("arch", archs, ids=[f"{a}: the script fails when a key is closed"
-                                                 for a in archs])
-    elif metafunc.function is test_script_runs_system_reg:
-        metafunc.parametrize("arch", archs, ids=[
-            f"{a}: the script runs Windows' reg.exe, not one in the current folder" for a in archs])
-    elif metafunc.function in (test_script_stores_exactly, test_script_refuses_unstorable):
+    elif name in PER_PREFIX:
+        metafunc.parametrize("arch", archs, ids=[f"{a}: {PER_PREFIX[name]}" for a in archs])
+    elif name in ("test_script_stores_exactly", "test_script_refuses_unstorable"):
         # The script is the same in either kind of prefix.
-        values = STORED if metafunc.function is test_script_stores_exactly else REFUSED
-        what = "stores" if values is STORED else "refuses"
+        values, what = (STORED, "stores") if name == "test_script_stores_exactly" else (REFUSED, "refuses")
         metafunc.parametrize(("arch", "command"), [(archs[0], v) for v in values], ids=[
             f"{archs[0]}: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
-    elif metafunc.function is test_script_refuses:
-        metafunc.parametrize("arch", archs, ids=[
-            f"{a}: the script refuses a command with \\ at its end or before a quote" for a in archs])
 
 
-def test_choices(sessions, args, arch, choices, before):
-    policies = read_templates(args.source)[0] if arch == "win64" else None
-    check_choices(sessions(f"{arch}/wine", arch), args.work / arch, args.source, choices, before,
-                  policies)
+@pytest.fixture
+def s(sessions, arch):
+    return sessions(f"{arch}/wine", arch)
 
 
-def test_script_fails(sessions, args, arch):
-    check_script_failure(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
+@pytest.fixture
+def work(args, arch):
+    return args.work / arch
 
 
-def test_script_refuses(sessions, args, arch):
-    check_script_refuses(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
+def test_choices(s, work, args, arch, choices, before):
+    check_choices(s, work, args.source, choices, before,
+                  read_templates(args.source)[0] if arch == "win64" else None)
 
 
-def test_script_runs_system_reg(sessions, args, arch):
-    check_script_runs_system_reg(sessions(f"{arch}/wine", arch), args.work / arch, args.source)
-
-
-def test_script_stores_exactly(sessions, args, arch, command):
-    s = sessions(f"{arch}/wine", arch)
+def test_script_fails(s, work, args):
     s.reset(OLD)
-    code = run_script(s, args.work / arch, False, command, None, args.source)
+    s.probe("deny", CONNECT)
+    try:
+        code = run_script(s, work, True, "A.EXE", None, args.source)
+    finally:
+        s.probe("allow", CONNECT)
+    assert code != 0, "the script exits with 0 when a key cannot be written"
+
+
+def test_script_refuses(s, work, args):
+    """Those whose \\ reg.exe would read as quoting."""
+    refuses(s, work, args.source, ("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q'))
+
+
+def test_script_refuses_unstorable(s, work, args, command):
+    refuses(s, work, args.source, [command])
+
+
+def test_script_runs_system_reg(s, work, args):
+    """A reg.bat and a reg.exe in the folder the script runs in, which would leave a mark, never
+    run: the values are written by Windows' own reg.exe."""
+    planted = work / "planted"
+    shutil.rmtree(planted, ignore_errors=True)  # no mark from an earlier run
+    planted.mkdir(parents=True)
+    shutil.copyfile(s.probe_exe, planted / "reg.exe")
+    (planted / "reg.bat").write_bytes(b"@echo off\r\necho ran>planted-reg.bat-ran\r\n")
+    s.reset(OLD)
+    code = run_script(s, work, True, "A.EXE", None, args.source, cwd=planted)
+    marks = sorted(mark.name for mark in planted.glob("*-ran"))
+    assert code == 0 and not marks and s.dump() == tree(guest=True, connect="A.EXE"), \
+        f"exit code {code}, marks {marks}, tree {sorted(s.dump())}"
+
+
+def test_script_stores_exactly(s, work, args, command):
+    s.reset(OLD)
+    code = run_script(s, work, False, command, None, args.source)
     assert code == 0 and s.dump() == tree(connect=command), \
         f"exit code {code}, tree {sorted(s.dump() ^ tree(connect=command))} apart"
-
-
-def test_script_refuses_unstorable(sessions, args, arch, command):
-    check_script_refuses(sessions(f"{arch}/wine", arch), args.work / arch, args.source, [command])
