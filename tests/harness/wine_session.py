@@ -380,7 +380,9 @@ class WineSession:
         assert " " not in "".join(map(str, args)), f"a probe argument with a space: {command}"
         end = re.compile(rb"(?:^|\n)end (-?\d+)\r?\n")
         deadline = time.monotonic() + timeout
-        sent = False
+        if self.server.poll() is None:  # an ended one is reported below
+            self.server.stdin.write(command.encode("latin-1") + b"\n")
+            self.server.stdin.flush()
         while not end.search(self.answers):
             # Wine's background processes may hold the pipe open after the probe has ended.
             if self.server.poll() is not None:
@@ -388,10 +390,6 @@ class WineSession:
                     self.answers += os.read(self.server.stdout.fileno(), 65536)
                 raise WineError(f"probe {command}: the probe ended with {self.server.poll():#x}: "
                                 f"{last_words(self.answers.decode('latin-1'))}")
-            if not sent:
-                self.server.stdin.write(command.encode("latin-1") + b"\n")
-                self.server.stdin.flush()
-                sent = True
             if time.monotonic() > deadline:
                 raise TimeoutError(f"probe {command}: no answer in {timeout} s")
             ready, _, _ = select.select([self.server.stdout], [], [], 0.5)
