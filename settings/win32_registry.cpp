@@ -5,20 +5,13 @@
 
 // On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where the connection
 // software reads its settings; a 64-bit build would quietly write the other view.
-#if !defined(_M_IX86) && !defined(__i386__) && \
-    !(defined(CONFIGTOOL_X64_TEST_BUILD) && (defined(_M_X64) || defined(__x86_64__)))
+#if !defined(_M_IX86) && !defined(__i386__)
 #error "ConfigTool is a 32-bit x86 program: build it for x86 (Win32)."
 #endif
 
 namespace {
 
-// The 64-bit test build asks for the 32-bit view, so its values land where the shipped
-// program's do; a 32-bit program is in that view already.
-#ifdef _WIN64
-const REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
-#else
 const REGSAM kAccess = KEY_ALL_ACCESS;
-#endif
 
 HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
 

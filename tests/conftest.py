@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from harness.machine import CANNOT, describe, why_no_32bit
+from harness.machine import CANNOT, route
 from harness.wine_session import WineSession, stop_on_signals
 
 
@@ -20,8 +20,8 @@ def pytest_addoption(parser):
                          ("source", "the source tree"), ("msi", "the package under test"),
                          ("config", "the release's CPackConfig.cmake")):
         parser.addoption("--" + option, type=pathlib.Path, help=what)
-    parser.addoption("--arch", choices=("win32", "win64"), default="win32",
-                     help="the programs' kind: win64 for a 64-bit build")
+    parser.addoption("--arch", choices=("win32", "win64"), default="win64",
+                     help="the kind of Wine prefix: 64-bit Windows, as users have, or 32-bit")
 
 
 @pytest.fixture(scope="session")
@@ -38,10 +38,9 @@ def args(request):
 def sessions(args):
     """sessions(name, arch, **more): the session in the prefix WORK/name, started at the first
     call; `more` as WineSession takes it (env, letters)."""
-    if args.arch == "win32":
-        reason = why_no_32bit()
-        if reason:
-            pytest.skip(describe(reason))
+    how, why = route()
+    if how is None:
+        pytest.skip(why)
     stop_on_signals()  # interrupting signals tear the sessions down too
     started = {}
     with contextlib.ExitStack() as stack:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds for other processors stop with a message: at configure time an x64 toolchain without the
-# 64-bit test build's option, at compile time the registry code for x64 or 32-bit ARM.
+# Builds for other processors stop with a message: at configure time an x64 toolchain, at compile
+# time the registry code for x64 or 32-bit ARM.
 # usage: guard_test.sh SOURCE_DIR CLANG
 set -uo pipefail
 source=$1 clang=$2

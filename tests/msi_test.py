@@ -16,7 +16,6 @@ import subprocess
 import pytest
 
 from e2e_test import NOT_OURS, OLD, SCENARIOS, run_scenario
-from harness.machine import describe, why_no_32bit
 from harness.wine_session import windows_path
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -169,10 +168,6 @@ def package(args):
 
 
 def run_installed(s, args):
-    # The installed program is the 32-bit one, whatever the prefix.
-    reason = why_no_32bit()
-    if reason:
-        pytest.skip(describe(reason))
     s.exe = Installed(s, args.work).exe
     run_scenario(s, *OLDER_SCENARIO)
 

@@ -1,61 +1,108 @@
-"""Whether this machine runs 32-bit x86 programs, found out by trying one.
+"""How this machine runs 32-bit x86 programs, found out by trying: natively, or through qemu-i386.
 
-On some machines the kernel gives user space no 32-bit mode (an x86_64 kernel booted with
-ia32_emulation=0, some virtual machines, an ARM64 host): every 32-bit Linux program fails there
-with "Exec format error", Wine's 32-bit loader among them. The kernel's configuration does not
-tell; starting the loader does. CONFIGTOOL_NO_32BIT=1 gives the answer "cannot" on any machine,
-to try that path.
+ConfigTool is a 32-bit program, and Wine runs it with its 32-bit loader. Some kernels give user
+space no 32-bit mode (an x86_64 kernel booted with ia32_emulation=0, some virtual machines, an ARM64
+host): every 32-bit Linux program fails there with "Exec format error". There qemu-i386 (10 or
+later: 7.2 takes a minute for each Wine start) runs them, registered for i386 programs in a
+binfmt_misc instance of a user and mount namespace of our own (Linux 6.7 or later). Nothing is
+written to the machine's own binfmt_misc, and the namespace ends with the command it runs.
+CONFIGTOOL_NO_32BIT=1 makes any machine take the qemu route, to try it.
 
-usage: machine.py              prints the answer in one line; exits 0 when 32-bit programs run, else 3
-       machine.py --run CMD...  runs CMD where 32-bit programs run; else prints "skipped: " and the
-                                answer, and exits 3, which CTest counts as a skip
+usage: machine.py              prints the route in one line; exits 0 when there is one, else 3
+       machine.py --run CMD...  runs CMD where 32-bit programs run (in the namespace, for qemu);
+                                else prints "skipped: " and the reason, and exits 3, which CTest
+                                counts as a skip
 """
 import os
+import pathlib
+import re
 import subprocess
 import sys
 
 WINE32 = "/usr/lib/wine/wine"     # Debian's 32-bit loader; /usr/bin/wine prefers it when present
 WINE64 = "/usr/lib/wine/wine64"   # the 64-bit loader, which Debian puts on no PATH
+# Debian's qemu-user: the i386 entry as its qemu-user-binfmt would register it machine-wide.
+QEMU_ENTRY = pathlib.Path("/usr/share/qemu/binfmt.d/qemu-i386.conf")
 FORCE = "CONFIGTOOL_NO_32BIT"
 CANNOT = 3
+BINFMT = "/proc/sys/fs/binfmt_misc"
+# Run as the namespace's first command: a binfmt_misc of its own, over the machine's in this
+# mount namespace alone, with the one entry.
+ENTER = (f'mount -t binfmt_misc binfmt_misc {BINFMT} && cat "$0" >{BINFMT}/register && '
+         'exec "$@"')
 
 
-def why_no_32bit():
-    """None when this machine runs 32-bit x86 programs, else the reason, in Wine's own words."""
-    if os.environ.get(FORCE, "") not in ("", "0"):
-        return f"{FORCE} is set"
+def in_namespace(command):
+    return ["unshare", "--user", "--map-root-user", "--mount", "--propagation", "private", "--",
+            "sh", "-c", ENTER, str(QEMU_ENTRY), *map(str, command)]
+
+
+def _tried(command):
+    """None when the command succeeds, else what it said."""
     try:
-        result = subprocess.run([WINE32, "--version"], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=30)
-    except FileNotFoundError:
-        return f"there is no 32-bit Wine ({WINE32}: install wine32:i386)"
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, timeout=30)
     except OSError as error:
-        return f"{WINE32}: {error.strerror}"
+        return f"{command[0]}: {error.strerror}"
     except subprocess.TimeoutExpired:
-        return f"{WINE32} --version did not finish in 30 s"
-    if result.returncode:
-        said = result.stderr.decode(errors="replace").strip().splitlines()
-        return f"{WINE32} --version failed ({said[-1] if said else f'exit code {result.returncode}'})"
-    return None
+        return f"{' '.join(command)} did not finish in 30 s"
+    said = result.stderr.decode(errors="replace").strip().splitlines()
+    return None if result.returncode == 0 else (said[-1] if said else f"exit code {result.returncode}")
 
 
-def build_to_run(reason):
-    """The preset whose ConfigTool.exe runs here, and its kind of Wine prefix: the shipped 32-bit
-    build, or the 64-bit test build where 32-bit programs cannot run (`reason` from why_no_32bit)."""
-    return ("windows", "win32") if reason is None else ("windows-x64", "win64")
+def route():
+    """("native" or "qemu", how), or (None, why neither works here)."""
+    if not os.path.exists(WINE32):
+        return None, f"there is no 32-bit Wine ({WINE32}: install wine32:i386)"
+    if os.environ.get(FORCE, "") in ("", "0"):
+        native = _tried([WINE32, "--version"])
+        if native is None:
+            return "native", "this machine runs 32-bit x86 programs"
+        native = f"this machine cannot run 32-bit x86 programs ({WINE32}: {native})"
+    else:
+        native = f"{FORCE} is set"
+    if not QEMU_ENTRY.exists():
+        return None, f"{native}, and there is no qemu-i386 ({QEMU_ENTRY}: install qemu-user 10)"
+    version = subprocess.run(["qemu-i386", "--version"], capture_output=True, text=True).stdout
+    found = re.search(r"version (\d+)\.", version)
+    if not found or int(found.group(1)) < 10:
+        return None, f"{native}, and qemu-i386 is older than 10 ({version.splitlines()[0]})"
+    failed = _tried(in_namespace([WINE32, "--version"]))
+    if failed:
+        return None, (f"{native}, and qemu-i386 cannot be registered in a namespace of our own "
+                      f"(Linux 6.7 or later): {failed}")
+    return "qemu", f"{native}: qemu-i386 runs them, in a namespace of our own"
 
 
-def describe(reason):
-    return ("this machine runs 32-bit x86 programs" if reason is None else
-            f"this machine cannot run 32-bit x86 programs: {reason}")
+def command_for(command, how):
+    """The command as it runs 32-bit programs by the route `how`. Inside a namespace of ours
+    already, as it is."""
+    inside = os.path.exists(f"{BINFMT}/qemu-i386")
+    return list(command) if how == "native" or inside else in_namespace(command)
+
+
+def reexec_for_32bit():
+    """For a tool that starts 32-bit programs itself: restarts it in the namespace where the qemu
+    route needs one. Returns (how, why) otherwise, and exits 1 where 32-bit programs cannot run."""
+    how, why = route()
+    if how is None:
+        sys.exit(f"{pathlib.Path(sys.argv[0]).name}: {why}")
+    command = command_for([sys.executable, *sys.argv], how)
+    if command[0] == "unshare":
+        os.environ[FORCE] = "1"  # the route is decided: qemu, in there
+        os.execvp(command[0], command)
+    return how, why
 
 
 if __name__ == "__main__":
-    reason = why_no_32bit()
+    how, why = route()
     if len(sys.argv) > 2 and sys.argv[1] == "--run":
-        if reason is None:
-            os.execvp(sys.argv[2], sys.argv[2:])
-        print(f"skipped: {describe(reason)}")
+        if how:
+            if how == "qemu":
+                os.environ[FORCE] = "1"
+            command = command_for(sys.argv[2:], how)
+            os.execvp(command[0], command)
+        print(f"skipped: {why}")
     else:
-        print(describe(reason))
-    sys.exit(0 if reason is None else CANNOT)
+        print(why)
+    sys.exit(0 if how else CANNOT)

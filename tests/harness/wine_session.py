@@ -469,8 +469,8 @@ class WineSession:
                 state["handle"] = int(rest[0])
             elif word == "window":
                 self.window = state["window"] = tuple(map(int, rest))
-            elif word == "foreground":
-                state["foreground"] = rest == ["1"]
+            elif word in ("foreground", "wow64"):
+                state[word] = rest == ["1"]
             elif word == "focus":
                 state["focus"] = int(rest[0])
             elif word == "tab":

@@ -4,7 +4,8 @@
 //   probe reset [PATH NAME TYPE HEX]...   deletes the settings tree, then stores the given values
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
-//   probe dialog [WAIT_MS]         waits for the dialog, then prints its handle, window and controls
+//   probe dialog [WAIT_MS]         waits for the dialog, then prints its handle, window, whether
+//                                  its program runs under WOW64, and its controls
 //   probe serve                    answers these commands read from standard input, one a
 //                                  line, each answer ending in a line "end STATUS"; keeps the
 //                                  Wine desktop open until its input ends
@@ -112,6 +113,16 @@ int Dialog(DWORD waitMs) {
     printf("handle %lu\n", HandleToULong(dialog));
     printf("window %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     printf("foreground %d\n", GetForegroundWindow() == dialog ? 1 : 0);
+    // A 32-bit program on 64-bit Windows runs under WOW64, and sees the 32-bit registry view.
+    DWORD owner = 0;
+    GetWindowThreadProcessId(dialog, &owner);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, owner);
+    BOOL wow64 = FALSE;
+    if (process) {
+        IsWow64Process(process, &wow64);
+        CloseHandle(process);
+    }
+    printf("wow64 %d\n", process && wow64 ? 1 : 0);
     GUITHREADINFO info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
