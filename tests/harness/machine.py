@@ -71,7 +71,7 @@ def route():
     if failed:
         return None, (f"{native}, and qemu-i386 cannot be registered in a namespace of our own "
                       f"(Linux 6.7 or later): {failed}")
-    return "qemu", f"{native}: qemu-i386 runs them, in a namespace of our own"
+    return "qemu", f"{native}: qemu-i386 runs 32-bit programs, in a namespace of our own"
 
 
 def command_for(command, how):
