@@ -32,20 +32,16 @@ EXPECTED_CALLS = [
 ]
 
 
-def image_range(exe):
+def image_size(exe):
     data = exe.read_bytes()
     optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
-    # The image base is 8 bytes at 24 in a 64-bit optional header, 4 bytes at 28 in a 32-bit one.
-    wide = struct.unpack_from("<H", data, optional)[0] == 0x20B
-    base, = struct.unpack_from("<Q" if wide else "<I", data, optional + (24 if wide else 28))
-    size, = struct.unpack_from("<I", data, optional + 56)
-    return base, base + size
+    return struct.unpack_from("<I", data, optional + 56)[0]
 
 
 def registry_calls(session, exe, work):
     """The registry calls that the program itself makes on one OK, from Wine's relay trace."""
     trace = work / "relay.log"
-    env = dict(session.env, WINEDEBUG="+pid,+relay")
+    env = dict(session.env, WINEDEBUG="+pid,+relay,+loaddll")
     with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
         try:
             code = subprocess.run([session.wine, session.probe_exe, "ok", windows_path(exe)],
@@ -58,18 +54,21 @@ def registry_calls(session, exe, work):
     if code or not pid:
         raise RuntimeError(f"the traced run of {exe} failed ({code:#x})")
     pid = pid.group(1)
-    low, high = image_range(exe)
+    text = trace.read_text(errors="replace")
+    # Where the program was loaded: Wine 10 moves a program that allows it (DYNAMIC_BASE).
+    loaded = re.search(pid + r':[0-9a-f]+:trace:loaddll:\w+ Loaded L"[^"]*\\\\' + re.escape(exe.name) +
+                       r'" at ([0-9a-f]+)', text)
+    assert loaded, f"no line of the trace says where {exe.name} was loaded"
+    low = int(loaded.group(1), 16)
+    high = low + image_size(exe)
     calls = []
     # Calls by the program's own code: its process, from an address inside its image.
     pattern = re.compile(pid + r":[0-9a-f]+:Call advapi32\.(Reg\w+)\((.*)\) ret=([0-9a-f]+)$")
-    for line in trace.read_text(errors="replace").splitlines():
+    for line in text.splitlines():
         match = pattern.search(line)
         if match and low <= int(match.group(3), 16) < high:
-            # A 64-bit trace shows whole registers, with whatever their upper halves held: every
-            # argument compared here (handles, numbers, sizes) is 32 bits.
             args = re.findall(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)', match.group(2))
-            calls.append((match.group(1), [text if text else int(v, 16) & 0xFFFFFFFF
-                                           for v, text in args]))
+            calls.append((match.group(1), [text if text else int(v, 16) for v, text in args]))
     trace.unlink()
     return calls
 
