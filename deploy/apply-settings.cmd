@@ -8,10 +8,11 @@ rem The choices: 1 checks a box, 0 clears it. A command is at most 255 character
 rem stored exactly as written here (the dialog stores typed letters in capitals). It may hold
 rem spaces, quotes in pairs, parentheses and !. The script stores exactly what it was given or
 rem refuses before it writes anything (exit 1, and a message naming the setting): a command with
-rem & | < > ^ or %, more than 255 characters, an odd number of quotes, a last \ or a \ just
-rem before a quote (reg.exe would read that \ as part of the quoting: end a folder without
-rem its \). For such a command use the dialog or the templates. A checked box with an empty
-rem command keeps the command already stored, as in the dialog.
+rem a letter beyond plain ASCII (an accent, say), & | < > ^ or %, more than 255 characters, an
+rem odd number of quotes, a last \ or a \ just before a quote (reg.exe would read that \ as part
+rem of the quoting: end a folder without its \). For such a command use the dialog or the
+rem templates. A checked box with an empty command keeps the command already stored, as in the
+rem dialog.
 setlocal EnableExtensions DisableDelayedExpansion
 rem Write each command between the quotes as it is, but never a %: cmd reads this very line
 rem before the script can look at it, and %NAME% would become that variable's value, a lone %
@@ -78,6 +79,15 @@ set "WHY="
 for /f "tokens=2 delims=%%^&|<>" %%T in ('set CHECK_X') do set "WHY=cmd"
 if defined WHY goto Refuse
 set "NOQ=%CHECK_X:"=Q%"
+rem Only plain ASCII: cmd reads this file through the console's code page, not as it was saved,
+rem and would pass on another letter than the one written. "set" above printed it through a code
+rem page again, so the command itself is looked at: safe to expand now, with no quotes and none of
+rem what cmd reads itself. Every character of plain ASCII that may be left is a delimiter here,
+rem and any other leaves a token.
+call set "PLAIN=%%%~1%%."
+set "PLAIN=%PLAIN:"=Q%"
+for /f "delims=0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz!#$'()*+,-./:;=?@[\]_`{}~ " %%T in ("%PLAIN%") do set "WHY=has a character outside plain ASCII"
+if defined WHY goto Refuse
 if not "%NOQ:~0,256%"=="%NOQ%" set "WHY=is longer than 255 characters"
 if defined WHY goto Refuse
 set "REST=%CHECK_X%"

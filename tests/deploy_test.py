@@ -26,8 +26,12 @@ NAME = re.compile(r"^[A-Za-z0-9_]+$")
 # Commands as an administrator writes them in the script's set line (%% is one %): stored byte for
 # byte, or refused with nothing written.
 STORED = ["A.EXE", '"C:\\PROGRAM FILES\\X.EXE" /Q', "X (Y) Z.EXE", "!PATH!", "A=B;C,D", '"A" "B"', '""',
-          LONG]
+          LONG, "Az09 !#$'()*+,-./:;=?@[\\]_`{}~"]
 REFUSED = ["C:\\A^B%%C%%PATH%%D.EXE", "A&B", "A|B", "A<B", "A>B", '"A', 'A"B"C"', LONG + "X"]
+# A letter beyond ASCII, in a file saved as UTF-8 (as Notepad saves) or in code page 1252: cmd reads
+# the file through the console's code page, and would pass on other letters.
+NOT_ASCII = [("utf-8", "C:\\Caf\xe9\\SYNC.EXE"), ("cp1252", "C:\\Caf\xe9\\SYNC.EXE"),
+             ("utf-8", "\u65e5\u672c.EXE")]
 
 # (guest, connect command, disconnect command): None clears a box. Then what is stored before.
 CHOICES = [
@@ -130,8 +134,10 @@ def on_the_dialog(s, guest, connect, disconnect):
     assert s.wait_for_exit() == 0, "the dialog's exit code"
 
 
-def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=None):
-    """The startup script with these choices in its first lines; returns its exit code."""
+def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=None,
+               encoding="ascii"):
+    """The startup script with these choices in its first lines, saved in `encoding`; returns its
+    exit code."""
     script = (source / "deploy" / "apply-settings.cmd").read_bytes().decode("ascii")
     for name, value in (("FORCE_GUEST_ONLY", "1" if guest else "0"),
                         ("RUN_ON_CONNECT", "0" if connect is None else "1"),
@@ -141,7 +147,7 @@ def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=
                                 flags=re.M)
         assert count == 1, f"no line that sets {name}"
     path = work / "apply-settings.cmd"
-    path.write_bytes(script.encode("ascii"))
+    path.write_bytes(script.encode(encoding))
     return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False, cwd=cwd)[0]
 
 
@@ -182,12 +188,12 @@ def check_choices(s, work, source, choices, before, policies):
         assert s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
 
 
-def refuses(s, work, source, commands):
+def refuses(s, work, source, commands, encoding="ascii"):
     """Commands the script cannot pass on as written: refused, nothing written, no wait."""
     for command in commands:
         s.reset(OLD)
         seeded = s.dump()
-        code = run_script(s, work, True, command, None, source)
+        code = run_script(s, work, True, command, None, source, encoding=encoding)
         assert code == 1 and s.dump() == seeded, (f"{command}: exit code {code}, tree "
                                                   f"{sorted(s.dump() ^ seeded)} apart")
 
@@ -237,6 +243,9 @@ def pytest_generate_tests(metafunc):
             for arch, choices, before in cases])
     elif name in PER_PREFIX:
         metafunc.parametrize("arch", archs, ids=[f"{a}: {PER_PREFIX[name]}" for a in archs])
+    elif name == "test_script_refuses_letters_beyond_ascii":
+        metafunc.parametrize(("arch", "encoding", "command"), [(archs[0], *row) for row in NOT_ASCII],
+                             ids=[f"{archs[0]}: the script refuses {c!r} saved in {e}" for e, c in NOT_ASCII])
     elif name in ("test_script_stores_exactly", "test_script_refuses_unstorable"):
         # The script is the same in either kind of prefix.
         values, what = (STORED, "stores") if name == "test_script_stores_exactly" else (REFUSED, "refuses")
@@ -276,6 +285,10 @@ def test_script_refuses(s, work, args):
 
 def test_script_refuses_unstorable(s, work, args, command):
     refuses(s, work, args.source, [command])
+
+
+def test_script_refuses_letters_beyond_ascii(s, work, args, encoding, command):
+    refuses(s, work, args.source, [command], encoding)
 
 
 def test_script_runs_system_reg(s, work, args):
