@@ -11,14 +11,16 @@ import sys
 import pytest
 
 from harness.machine import CANNOT, route
-from harness.wine_session import WineSession, stop_on_signals
+from harness.processes import stop_on_signals
+from harness.session import WineSession
 
 
 def pytest_addoption(parser):
     for option, what in (("exe", "ConfigTool.exe under test"), ("probe", "the probe's .exe"),
                          ("work", "a folder for the prefixes and logs"),
                          ("source", "the source tree"), ("msi", "the package under test"),
-                         ("config", "the release's CPackConfig.cmake")):
+                         ("config", "the release's CPackConfig.cmake"),
+                         ("templates", "a folder of template prefixes that prefixes are copied from")):
         parser.addoption("--" + option, type=pathlib.Path, help=what)
     parser.addoption("--arch", choices=("win32", "win64"), default="win64",
                      help="the kind of Wine prefix: 64-bit Windows, as users have, or 32-bit")
@@ -28,7 +30,7 @@ def pytest_addoption(parser):
 def args(request):
     """The options, their paths absolute: Windows programs get them in other folders."""
     options = request.config.option
-    for name in ("exe", "probe", "work", "source", "msi", "config"):
+    for name in ("exe", "probe", "work", "source", "msi", "config", "templates"):
         if getattr(options, name):
             setattr(options, name, getattr(options, name).resolve())
     return options
@@ -47,7 +49,8 @@ def sessions(args):
         def get(name, arch, **more):
             if name not in started:
                 started[name] = stack.enter_context(
-                    WineSession(args.work / name, args.exe, args.probe, arch=arch, **more))
+                    WineSession(args.work / name, args.exe, args.probe, arch=arch,
+                                templates=args.templates, **more))
             return started[name]
         yield get
 
@@ -62,16 +65,13 @@ def pytest_sessionfinish(session):
 
 
 def pytest_terminal_summary(terminalreporter):
-    """How many scenarios went through the real dialog, for tools/test's reliability lines."""
-    scenarios = sys.modules.get("e2e_test")
-    if scenarios is None:
-        return
-    ran = {key: {r.nodeid for r in terminalreporter.stats.get(key, [])
-                 if r.nodeid.startswith("e2e_test.py::")} for key in ("passed", "failed", "error")}
-    failed = ran["failed"] | ran["error"]
-    if not ran["passed"] | failed:
-        return
-    terminalreporter.write_line(
-        f"reliability: {len(ran['passed'] | failed)} scenarios through the real dialog, "
-        f"{scenarios.CLOSED_COUNT} with a key closed, exit code 0 and the registry as expected "
-        f"in each but: {len(failed)}")
+    """How many scenarios went through the real dialog (marked dialog), for the reliability lines."""
+    ran = {key: {r.nodeid: r.keywords for r in terminalreporter.stats.get(key, [])
+                 if "dialog" in r.keywords} for key in ("passed", "failed", "error")}
+    failed = {**ran["failed"], **ran["error"]}
+    scenarios = {**ran["passed"], **failed}
+    if scenarios:
+        terminalreporter.write_line(
+            f"reliability: {len(scenarios)} scenarios through the real dialog, "
+            f"{sum('closed_key' in keywords for keywords in scenarios.values())} with a key closed, "
+            f"exit code 0 and the registry as expected in each but: {len(failed)}")

@@ -1,12 +1,12 @@
 """What administrators deploy, against the program itself.
 
 usage: pytest deploy_test.py --source SOURCE_DIR [--exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
-       [--arch win64]]
+       [--templates DIR]]
 test_templates: the administrative templates are well formed, every reference in them resolves,
-and their keys, value names and types are the program's own. The rest, under Wine: for the same
-choices the startup script leaves the settings tree that the dialog leaves, in a 32-bit and a
-64-bit prefix; and in the 64-bit prefix so do the registry writes that the template's policies
-describe, applied as the 64-bit Group Policy engine applies them.
+and their keys, value names and types are the program's own. The rest, under Wine, in a 64-bit
+prefix: for the same choices the startup script leaves the settings tree that the dialog leaves,
+and so do the registry writes that the template's policies describe, applied as the 64-bit Group
+Policy engine applies them.
 """
 import re
 import shutil
@@ -14,11 +14,11 @@ import xml.etree.ElementTree as ElementTree
 
 import pytest
 
-from e2e_test import LONG, NOT_OURS, OLD, tree, type_into
 from harness.program import (COMMAND_BUFFER_SIZE, CONNECT, CONNECT_BOX, CONNECT_EDIT, CONNECT_KEY,
                              DISCONNECT_BOX, DISCONNECT_EDIT, DISCONNECT_KEY, DWORD, GUEST_BOX,
                              GUEST_ONLY, OK, SERVICES, SZ, TEST_APP)
-from harness.wine_session import windows_path
+from harness.processes import windows_path
+from harness.scenarios import LONG, NOT_OURS, OLD, tree, type_into
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
@@ -174,28 +174,28 @@ def apply_policies(s, work, admx, guest, connect, disconnect):
 
 
 def check_choices(s, work, source, choices, before, policies):
-    s.reset(before)
+    s.probe.reset(before)
     on_the_dialog(s, *choices)
-    dialog = s.dump()
-    s.reset(before)
+    dialog = s.probe.dump()
+    s.probe.reset(before)
     assert run_script(s, work, *choices, source) == 0, "the script's exit code"
-    assert s.dump() == dialog, f"the script left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
+    assert s.probe.dump() == dialog, f"the script left\n  {sorted(s.probe.dump() ^ dialog)}\n  apart from the dialog"
     # Again, from a caller with delayed expansion on, where an unguarded ! would be lost.
-    assert run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.dump() == dialog, "the script run again, with delayed expansion on"
+    assert run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.probe.dump() == dialog, "the script run again, with delayed expansion on"
     if policies is not None:
-        s.reset(before)
+        s.probe.reset(before)
         apply_policies(s, work, policies, *choices)
-        assert s.dump() == dialog, f"the policies left\n  {sorted(s.dump() ^ dialog)}\n  apart from the dialog"
+        assert s.probe.dump() == dialog, f"the policies left\n  {sorted(s.probe.dump() ^ dialog)}\n  apart from the dialog"
 
 
 def refuses(s, work, source, commands, encoding="ascii"):
     """Commands the script cannot pass on as written: refused, nothing written, no wait."""
     for command in commands:
-        s.reset(OLD)
-        seeded = s.dump()
+        s.probe.reset(OLD)
+        seeded = s.probe.dump()
         code = run_script(s, work, True, command, None, source, encoding=encoding)
-        assert code == 1 and s.dump() == seeded, (f"{command}: exit code {code}, tree "
-                                                  f"{sorted(s.dump() ^ seeded)} apart")
+        assert code == 1 and s.probe.dump() == seeded, (f"{command}: exit code {code}, tree "
+                                                  f"{sorted(s.probe.dump() ^ seeded)} apart")
 
 
 def test_templates(args):
@@ -218,39 +218,20 @@ def test_intune_example(args):
     assert re.search(r"\$path = Join-Path \$dir '[^'\\/]+'", code), "the file is not in the new folder"
 
 
-def prefix_archs(config):
-    """A 32-bit program in both kinds of prefix, the policies only in the 64-bit one; a 64-bit
-    program in a 64-bit prefix alone."""
-    return ["win32", "win64"] if config.getoption("arch") == "win32" else ["win64"]
+# A startup script and the policies as they run on 64-bit Windows: a 64-bit cmd and reg.exe, and
+# the 64-bit Group Policy engine.
+ARCH = "win64"
 
 
-# The tests run once in each kind of prefix, under these names.
-PER_PREFIX = {"test_script_fails": "the script fails when a key is closed",
-              "test_script_runs_system_reg": "the script runs Windows' reg.exe, not one in the "
-                                             "current folder",
-              "test_script_refuses": "the script refuses a command with \\ at its end or before a "
-                                     "quote"}
+def per_prefix(what):
+    """The test in the 64-bit prefix, under this name."""
+    return pytest.mark.parametrize("arch", [ARCH], ids=[f"{ARCH}: {what}"])
 
 
-def pytest_generate_tests(metafunc):
-    archs = prefix_archs(metafunc.config)
-    name = metafunc.function.__name__
-    if name == "test_choices":
-        cases = [(arch, choices, before) for arch in archs for choices, before in CHOICES]
-        metafunc.parametrize(("arch", "choices", "before"), cases, ids=[
-            f"{arch}, {choices}{'' if before else ' on an empty registry'}: the tree of the dialog,"
-            f" from the script{' and from the policies' if arch == 'win64' else ''}"
-            for arch, choices, before in cases])
-    elif name in PER_PREFIX:
-        metafunc.parametrize("arch", archs, ids=[f"{a}: {PER_PREFIX[name]}" for a in archs])
-    elif name == "test_script_refuses_letters_beyond_ascii":
-        metafunc.parametrize(("arch", "encoding", "command"), [(archs[0], *row) for row in NOT_ASCII],
-                             ids=[f"{archs[0]}: the script refuses {c!r} saved in {e}" for e, c in NOT_ASCII])
-    elif name in ("test_script_stores_exactly", "test_script_refuses_unstorable"):
-        # The script is the same in either kind of prefix.
-        values, what = (STORED, "stores") if name == "test_script_stores_exactly" else (REFUSED, "refuses")
-        metafunc.parametrize(("arch", "command"), [(archs[0], v) for v in values], ids=[
-            f"{archs[0]}: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
+def table(what, values):
+    """The test once for each command."""
+    return pytest.mark.parametrize(("arch", "command"), [(ARCH, v) for v in values], ids=[
+        f"{ARCH}: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
 
 
 @pytest.fixture
@@ -263,13 +244,17 @@ def work(args, arch):
     return args.work / arch
 
 
-def test_choices(s, work, args, arch, choices, before):
-    check_choices(s, work, args.source, choices, before,
-                  read_templates(args.source)[0] if arch == "win64" else None)
+@pytest.mark.parametrize(("arch", "choices", "before"), [
+    pytest.param(ARCH, choices, before, id=f"{ARCH}, {choices}{'' if before else ' on an empty registry'}"
+                 ": the tree of the dialog, from the script and from the policies")
+    for choices, before in CHOICES])
+def test_choices(s, work, args, choices, before):
+    check_choices(s, work, args.source, choices, before, read_templates(args.source)[0])
 
 
+@per_prefix("the script fails when a key is closed")
 def test_script_fails(s, work, args):
-    s.reset(OLD)
+    s.probe.reset(OLD)
     s.probe("deny", CONNECT)
     try:
         code = run_script(s, work, True, "A.EXE", None, args.source)
@@ -278,19 +263,24 @@ def test_script_fails(s, work, args):
     assert code != 0, "the script exits with 0 when a key cannot be written"
 
 
+@per_prefix("the script refuses a command with \\ at its end or before a quote")
 def test_script_refuses(s, work, args):
     """Those whose \\ reg.exe would read as quoting."""
     refuses(s, work, args.source, ("EXPLORER.EXE C:\\USERS\\PUBLIC\\", '"C:\\TOOLS\\" /Q'))
 
 
+@table("refuses", REFUSED)
 def test_script_refuses_unstorable(s, work, args, command):
     refuses(s, work, args.source, [command])
 
 
+@pytest.mark.parametrize(("arch", "encoding", "command"), [(ARCH, *row) for row in NOT_ASCII], ids=[
+    f"{ARCH}: the script refuses {command!r} saved in {encoding}" for encoding, command in NOT_ASCII])
 def test_script_refuses_letters_beyond_ascii(s, work, args, encoding, command):
     refuses(s, work, args.source, [command], encoding)
 
 
+@per_prefix("the script runs Windows' reg.exe, not one in the current folder")
 def test_script_runs_system_reg(s, work, args):
     """A reg.bat and a reg.exe in the folder the script runs in, which would leave a mark, never
     run: the values are written by Windows' own reg.exe."""
@@ -299,15 +289,16 @@ def test_script_runs_system_reg(s, work, args):
     planted.mkdir(parents=True)
     shutil.copyfile(s.probe_exe, planted / "reg.exe")
     (planted / "reg.bat").write_bytes(b"@echo off\r\necho ran>planted-reg.bat-ran\r\n")
-    s.reset(OLD)
+    s.probe.reset(OLD)
     code = run_script(s, work, True, "A.EXE", None, args.source, cwd=planted)
     marks = sorted(mark.name for mark in planted.glob("*-ran"))
-    assert code == 0 and not marks and s.dump() == tree(guest=True, connect="A.EXE"), \
-        f"exit code {code}, marks {marks}, tree {sorted(s.dump())}"
+    assert code == 0 and not marks and s.probe.dump() == tree(guest=True, connect="A.EXE"), \
+        f"exit code {code}, marks {marks}, tree {sorted(s.probe.dump())}"
 
 
+@table("stores", STORED)
 def test_script_stores_exactly(s, work, args, command):
-    s.reset(OLD)
+    s.probe.reset(OLD)
     code = run_script(s, work, False, command, None, args.source)
-    assert code == 0 and s.dump() == tree(connect=command), \
-        f"exit code {code}, tree {sorted(s.dump() ^ tree(connect=command))} apart"
+    assert code == 0 and s.probe.dump() == tree(connect=command), \
+        f"exit code {code}, tree {sorted(s.probe.dump() ^ tree(connect=command))} apart"

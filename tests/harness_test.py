@@ -9,19 +9,22 @@ import subprocess
 
 import pytest
 
-from harness.wine_session import (ADDR_NO_RANDOMIZE, LOADERS, QUIET, WineSession, make_prefix, run,
-                                  templates_folder, without_traceback)
+from harness.prefixes import LOADERS, make_prefix
+from harness.probe import Probe
+from harness.processes import ADDR_NO_RANDOMIZE, QUIET, run_command, without_traceback
+from harness.session import WineSession
 
 
 def test_teardown_ends_every_part():
-    session = WineSession.__new__(WineSession)  # the parts of a session, without making them
-    session.owned, session.env = True, {"PATH": "/nonexistent"}  # so "wineserver -k" fails
-    parts = {name: subprocess.Popen(["sleep", "60"]) for name in ("the program",
-                                                                   "the probe", "Xvfb")}
-    session.program, session.server, session.xvfb = parts.values()
+    session = WineSession("/nonexistent", "ConfigTool.exe")  # made, never started
+    session.env["PATH"] = "/nonexistent"  # so "wineserver -k" fails
+    session.probe = Probe(["sleep", "60"], {})
+    parts = {"the program": subprocess.Popen(["sleep", "60"]), "the probe": session.probe.process,
+             "Xvfb": subprocess.Popen(["sleep", "60"])}
+    session.program, session.xvfb = parts["the program"], parts["Xvfb"]
     try:
         with pytest.raises(ValueError, match="the scenario's own failure"):
-            with session:
+            with contextlib.closing(session):  # the teardown, without the start
                 raise ValueError("the scenario's own failure")
         assert [what for what, process in parts.items() if process.poll() is None] == []
     finally:
@@ -39,27 +42,27 @@ def test_failed_command_in_one_line():
 
 def test_programs_start_without_address_randomness():
     """Debian's Wine cannot keep Windows' fixed addresses free of a randomly placed heap."""
-    _, personality, _ = run(["cat", "/proc/self/personality"], os.environ, 10)
+    _, personality, _ = run_command(["cat", "/proc/self/personality"], os.environ, 10)
     assert int(personality, 16) & ADDR_NO_RANDOMIZE, f"personality {personality.strip()}"
 
 
 def test_copies_of_a_template_are_their_own(args):
     """A value and a file that one copy changes are not in the template or in another copy."""
-    if not (args.work and templates_folder(args.work)):
-        pytest.skip("no --work folder in a build tree")
-    first, second = (args.work.resolve() / name for name in ("first", "second"))
+    if not (args.work and args.templates):
+        pytest.skip("no --work and --templates folders")
+    first, second = (args.work / name for name in ("first", "second"))
     for prefix in (first, second):
-        make_prefix(prefix, "win64")
+        make_prefix(prefix, "win64", args.templates)
     def env(prefix):
         return dict(os.environ, WINEPREFIX=str(prefix), **QUIET)
     wine = LOADERS["win64"]
     for command in (["reg", "add", r"HKLM\Software\ConfigToolIsolation", "/v", "x", "/d", "1", "/f"],
                     ["cmd", "/c", r"echo changed>> C:\windows\win.ini"]):
-        assert run([wine, *command], env(first), 60)[0] == 0, command
-    run(["wineserver", "-w"], env(first), 60)
-    for other in (templates_folder(first) / "win64", second):
-        code, _, _ = run([wine, "reg", "query", r"HKLM\Software\ConfigToolIsolation"], env(other), 60)
+        assert run_command([wine, *command], env(first), 60)[0] == 0, command
+    run_command(["wineserver", "-w"], env(first), 60)
+    for other in (args.templates / "win64", second):
+        code, _, _ = run_command([wine, "reg", "query", r"HKLM\Software\ConfigToolIsolation"], env(other), 60)
         assert code != 0, f"{other} has the first copy's registry value"
         assert b"changed" not in (other / "drive_c/windows/win.ini").read_bytes(), other
-        run(["wineserver", "-w"], env(other), 60)
+        run_command(["wineserver", "-w"], env(other), 60)
     assert b"changed" in (first / "drive_c/windows/win.ini").read_bytes()

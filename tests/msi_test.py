@@ -5,9 +5,8 @@ usage: pytest msi_test.py --msi PACKAGE --source SOURCE_DIR --exe CONFIGTOOL_EXE
 PACKAGE must hold CONFIGTOOL_EXE. In a private prefix of the kind --arch names: a silent install
 puts the program, its shortcut and its Programs and Features entry in place; an older version
 will not go over it; the installed program runs; a silent uninstall takes all of it away; an
-older version is upgraded in place. The settings stay as they were through every step. Where
-32-bit programs cannot run, running the installed program is skipped. The steps run in order, in
-one prefix made anew for each run.
+older version is upgraded in place. The settings stay as they were through every step. The tests
+run in file order, in one prefix made anew for each run.
 """
 import pathlib
 import re
@@ -15,8 +14,8 @@ import subprocess
 
 import pytest
 
-from e2e_test import NOT_OURS, OLD, SCENARIOS, run_scenario
-from harness.wine_session import windows_path
+from harness.processes import windows_path
+from harness.scenarios import GUEST_FROM_KEYBOARD, NOT_OURS, OLD, run_scenario
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UPGRADE_CODE = "{6F7BC255-4640-4CCB-AE7F-1C6693516479}"
@@ -101,10 +100,10 @@ class Installed:
 
 def settings_kept(s, step):
     """Runs step(); the settings tree must be as it was before."""
-    s.reset(OLD + NOT_OURS)
-    before = s.dump()
+    s.probe.reset(OLD + NOT_OURS)
+    before = s.probe.dump()
     step()
-    after = s.dump()
+    after = s.probe.dump()
     assert after == before, f"the settings changed: {sorted(after ^ before)}"
 
 
@@ -150,9 +149,6 @@ def check_upgrade(at, older, msi, exe, version):
     settings_kept(at.s, upgrade)
 
 
-OLDER_SCENARIO = next(row for row in SCENARIOS if row[0].startswith("focused guest box"))
-
-
 @pytest.fixture(scope="module")
 def package(args):
     """The package's version, and a package of an older version around the same program."""
@@ -167,35 +163,39 @@ def package(args):
     return version, older
 
 
-def run_installed(s, args):
-    s.exe = Installed(s, args.work).exe
-    run_scenario(s, *OLDER_SCENARIO)
+@pytest.fixture(scope="module")
+def at(sessions, args, package):  # after the package fixture has asked for a new prefix
+    return Installed(sessions("wine", args.arch), args.work)
 
 
-# In order: each step finds the prefix as the one before it left it.
-STEPS = [
-    ("the package's tables: per machine, one file, one shortcut, no downgrade, no registry values",
-     lambda s, args, version, older: check_tables(args.msi)),
-    ("install {version}: program, shortcut and entry in place, settings kept",
-     lambda s, args, version, older: check_install(Installed(s, args.work), args.msi, args.exe, version)),
-    ("{older} will not go over {version}",
-     lambda s, args, version, older: check_older_refused(Installed(s, args.work), older, version)),
-    (f"the installed program: {OLDER_SCENARIO[0]}",
-     lambda s, args, version, older: run_installed(s, args)),
-    ("uninstall: program, folder, shortcut and entry gone, settings kept",
-     lambda s, args, version, older: check_uninstall(Installed(s, args.work), args.msi)),
-    ("upgrade {older} to {version}: one entry, settings kept",
-     lambda s, args, version, older: check_upgrade(Installed(s, args.work), older, args.msi, args.exe,
-                                                   version)),
-]
+# In file order: each test finds the prefix as the one before it left it.
+def test_tables(args):
+    """The package's tables: per machine, one file, one shortcut, no downgrade, no registry values."""
+    check_tables(args.msi)
 
 
-def pytest_generate_tests(metafunc):
-    msi = metafunc.config.getoption("msi")
-    version = dict(msi_table(msi, "Property"))["ProductVersion"] if msi and msi.exists() else "?"
-    metafunc.parametrize("step", [step for _, step in STEPS],
-                         ids=[name.format(older=OLDER, version=version) for name, _ in STEPS])
+def test_install(at, args, package):
+    """Install: program, shortcut and entry in place, settings kept."""
+    check_install(at, args.msi, args.exe, package[0])
 
 
-def test_step(sessions, args, package, step):
-    step(sessions("wine", args.arch), args, *package)
+def test_older_refused(at, package):
+    """The older version will not go over this one."""
+    check_older_refused(at, package[1], package[0])
+
+
+def test_installed_program(at):
+    """The installed program: the guest box checked from the keyboard counts."""
+    at.s.exe = at.exe
+    run_scenario(at.s, GUEST_FROM_KEYBOARD)
+
+
+def test_uninstall(at, args):
+    """Uninstall: program, folder, shortcut and entry gone, settings kept."""
+    check_uninstall(at, args.msi)
+
+
+def test_upgrade(at, args, package):
+    """Upgrade the older version to this one: one entry, settings kept."""
+    version, older = package
+    check_upgrade(at, older, args.msi, args.exe, version)

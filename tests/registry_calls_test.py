@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 
 from harness.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
-from harness.wine_session import child_setup, windows_path
+from harness.processes import child_setup, windows_path
 
 
 def traced(path):

@@ -1,14 +1,17 @@
-"""Signing the release as a publisher with a current certificate does: the key in a token
-(SoftHSM2, through PKCS#11), every signature time-stamped by an RFC 3161 authority (a throwaway
-one on 127.0.0.1, tried after one that does not answer), and the PIN never on a command line, in
-a log or left in the build tree. Without a time stamp there is no release, unless a local test
-build asks for none in so many words. Offline: the certificates are made here.
+"""Signing the release as a publisher with a current certificate does, with the key in a token
+(SoftHSM2, through PKCS#11) or in a PKCS#12 file: every signature time-stamped by an RFC 3161
+authority (a throwaway one on 127.0.0.1, tried after one that does not answer), the program and
+the package signed and the package holding the signed program, which without its signature is
+the built file, and the PIN never on a command line, in a log or left in the build tree. A wrong
+PIN, or no time stamp, makes no release and leaves none from before, unless a local test build
+asks for no time stamp in so many words. Offline: the certificates are made here.
 
-usage: pytest signing_test.py --config CPACK_CONFIG
+usage: pytest signing_test.py --config CPACK_CONFIG --exe BUILT_CONFIGTOOL_EXE --source SOURCE_DIR
 """
 import http.server
 import os
 import pathlib
+import re
 import subprocess
 import threading
 import zipfile
@@ -25,7 +28,7 @@ def openssl(*args, cwd):
     subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="module")  # one authority for both kinds of key
 def pki(tmp_path_factory):
     """A throwaway CA, a code-signing certificate and a time-stamping one."""
     d = tmp_path_factory.mktemp("pki")
@@ -43,14 +46,21 @@ def pki(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def token(pki):
-    """A SoftHSM2 token in a folder of its own that holds the signing key; its environment."""
+def key(request, pki):
+    """The signing key, in a SoftHSM2 token in a folder of its own or in a PKCS#12 file whose
+    password is the PIN: the environment that names it."""
+    env = dict(os.environ, CONFIGTOOL_SIGN_CERTS=str(pki / "certs.pem"),
+               CONFIGTOOL_SIGN_TSA_CERTS=str(pki / "ca.pem"))
+    if request.param == "pkcs12":
+        openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+                "ca.pem", "-out", "signer.p12", "-passout", f"pass:{PIN}", cwd=pki)
+        return dict(env, CONFIGTOOL_SIGN_PKCS12=str(pki / "signer.p12"))
     if not MODULE.exists():
         pytest.skip(f"no {MODULE} on this machine (softhsm2: see what tools/install-deps said)")
     (pki / "tokens").mkdir()
     (pki / "softhsm2.conf").write_text(f"directories.tokendir = {pki / 'tokens'}\n"
                                        "objectstore.backend = file\n")
-    env = dict(os.environ, SOFTHSM2_CONF=str(pki / "softhsm2.conf"))
+    env["SOFTHSM2_CONF"] = str(pki / "softhsm2.conf")
     openssl("pkcs8", "-topk8", "-nocrypt", "-in", "signer.key", "-out", "signer.pk8", cwd=pki)
     for args in (["--init-token", "--free", "--label", "release", "--so-pin", "so-" + PIN],
                  ["--import", "signer.pk8", "--token", "release", "--label", "signer", "--id", "01"]):
@@ -58,9 +68,7 @@ def token(pki):
                        capture_output=True)
     (pki / "signer.pk8").unlink()
     return dict(env, CONFIGTOOL_SIGN_PKCS11_MODULE=str(MODULE),
-                CONFIGTOOL_SIGN_PKCS11_KEY="pkcs11:token=release;object=signer",
-                CONFIGTOOL_SIGN_CERTS=str(pki / "certs.pem"),
-                CONFIGTOOL_SIGN_TSA_CERTS=str(pki / "ca.pem"))
+                CONFIGTOOL_SIGN_PKCS11_KEY="pkcs11:token=release;object=signer")
 
 
 @pytest.fixture(scope="module")
@@ -119,36 +127,70 @@ def packages(out):
     return sorted(p.name for p in out.glob("ConfigTool-*") if p.suffix in (".zip", ".msi"))
 
 
-def test_token_and_time_stamps(args, pki, token, authority, tmp_path):
+EITHER_KEY = pytest.mark.parametrize("key", ["pkcs11", "pkcs12"], indirect=True)
+TOKEN = pytest.mark.parametrize("key", ["pkcs11"], indirect=True)  # as a release is signed
+
+
+@EITHER_KEY
+def test_signed_and_time_stamped(args, pki, key, authority, tmp_path):
     (tmp_path / "pin").write_text(PIN)
-    env = dict(token, CONFIGTOOL_SIGN_PASSWORD_FILE=str(tmp_path / "pin"),
+    env = dict(key, CONFIGTOOL_SIGN_PASSWORD_FILE=str(tmp_path / "pin"),
                CONFIGTOOL_SIGN_TIMESTAMP=f"http://127.0.0.1:1 {authority}")  # the first never answers
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and said.count(f"time-stamped by {authority}") == 2, said
-    zipfile.ZipFile(tmp_path / "out" / f"{VERSION_NAME}.zip").extractall(tmp_path / "unzipped")
+    assert not (args.config.parent / "sign").exists(), "the signing folder is still there"
+    archive = tmp_path / "out" / f"{VERSION_NAME}.zip"
+    subprocess.run([args.source / "tests" / "package_test.sh", archive], check=True)
+    zipfile.ZipFile(archive).extractall(tmp_path / "unzipped")
     subprocess.run(["msiextract", "-C", str(tmp_path / "packaged"),
                     str(tmp_path / "unzipped" / f"{VERSION_NAME}.msi")], check=True, capture_output=True)
     (packaged,) = (tmp_path / "packaged").rglob("ConfigTool.exe")
-    for signed in (tmp_path / "unzipped" / "ConfigTool.exe", packaged,
-                   tmp_path / "unzipped" / f"{VERSION_NAME}.msi", tmp_path / "out" / f"{VERSION_NAME}.msi"):
+    assert packaged.read_bytes() == (tmp_path / "unzipped" / "ConfigTool.exe").read_bytes(), \
+        "the package does not hold the signed program"
+    for signed in (packaged, tmp_path / "unzipped" / f"{VERSION_NAME}.msi",
+                   tmp_path / "out" / f"{VERSION_NAME}.msi"):
         assert STAMPED in verify(signed, pki), f"{signed.name} has no time stamp"
+    # Without its signature, the program is the built file, but for the PE checksum (bytes 216-219).
+    unsigned, built = tmp_path / "unsigned.exe", args.exe.read_bytes()
+    subprocess.run(["osslsigncode", "remove-signature", "-in", str(packaged), "-out", str(unsigned)],
+                   check=True, capture_output=True)
+    unsigned = unsigned.read_bytes()
+    assert len(unsigned) == len(built) and unsigned[:216] + unsigned[220:] == built[:216] + built[220:], \
+        "without its signature, the archived ConfigTool.exe is not the built one"
     # The PIN was in one file of the caller's: nowhere else, the build tree included.
     assert_pin_nowhere(said, args.config.parent, tmp_path / "out", tmp_path / "unzipped")
 
 
-def test_no_time_stamp_no_release(args, token, tmp_path):
+@EITHER_KEY
+def test_wrong_pin_no_release(args, key, tmp_path):
     out = tmp_path / "out"
     out.mkdir()
     for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
         (out / name).write_text("from an earlier run")
-    code, said = release(args.config, out, dict(token, CONFIGTOOL_SIGN_PASSWORD=PIN))
+    code, said = release(args.config, out, dict(key, CONFIGTOOL_SIGN_PASSWORD="wrong",
+                                                CONFIGTOOL_SIGN_NO_TIMESTAMP="1"))
+    assert code != 0 and re.search(r"Signing ConfigTool\.exe with .* failed", said, re.S), said
+    # Neither a new archive or package (CPack's own copies included) nor older ones.
+    left = [p for p in out.rglob("ConfigTool-*") if p.suffix in (".zip", ".msi")]
+    assert not left, f"after a failed signing there is still {left}"
+    assert not (args.config.parent / "sign").exists(), "the signing folder is still there"
+
+
+@TOKEN
+def test_no_time_stamp_no_release(args, key, tmp_path):
+    out = tmp_path / "out"
+    out.mkdir()
+    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
+        (out / name).write_text("from an earlier run")
+    code, said = release(args.config, out, dict(key, CONFIGTOOL_SIGN_PASSWORD=PIN))
     assert code != 0 and "CONFIGTOOL_SIGN_TIMESTAMP" in said, said
     assert packages(out) == [], f"after a refused release there is still {packages(out)}"
 
 
-def test_local_test_build_without_time_stamp(args, pki, token, tmp_path):
+@TOKEN
+def test_local_test_build_without_time_stamp(args, pki, key, tmp_path):
     """Asked for in so many words, it signs without a time stamp and says what that means."""
-    env = dict(token, CONFIGTOOL_SIGN_PASSWORD=PIN, CONFIGTOOL_SIGN_NO_TIMESTAMP="1")
+    env = dict(key, CONFIGTOOL_SIGN_PASSWORD=PIN, CONFIGTOOL_SIGN_NO_TIMESTAMP="1")
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and "local tests only" in said and "Never release" in said, said
     assert STAMPED not in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
