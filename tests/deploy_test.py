@@ -3,10 +3,10 @@
 usage: pytest deploy_test.py --source SOURCE_DIR [--exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
        [--templates DIR]]
 test_templates: the administrative templates are well formed, every reference in them resolves,
-and their keys, value names and types are the program's own. The rest, under Wine, in a 64-bit
-prefix: for the same choices the startup script leaves the settings tree that the dialog leaves,
-and so do the registry writes that the template's policies describe, applied as the 64-bit Group
-Policy engine applies them.
+and their keys, value names and types are the program's own. The rest, under Wine: for the same
+choices the startup script leaves the settings tree that the dialog leaves, in a 32-bit and a
+64-bit prefix; and in the 64-bit prefix so do the registry writes that the template's policies
+describe, applied as the 64-bit Group Policy engine applies them.
 """
 import re
 import shutil
@@ -218,20 +218,21 @@ def test_intune_example(args):
     assert re.search(r"\$path = Join-Path \$dir '[^'\\/]+'", code), "the file is not in the new folder"
 
 
-# A startup script and the policies as they run on 64-bit Windows: a 64-bit cmd and reg.exe, and
-# the 64-bit Group Policy engine.
-ARCH = "win64"
+# The script's tables in a 64-bit prefix, where a startup script runs on 64-bit Windows (a 64-bit
+# cmd and reg.exe); the choices and the script's guards in a 32-bit one too (32-bit Windows); the
+# policies as the 64-bit Group Policy engine writes them.
+ARCHS = ["win32", "win64"]
 
 
 def per_prefix(what):
-    """The test in the 64-bit prefix, under this name."""
-    return pytest.mark.parametrize("arch", [ARCH], ids=[f"{ARCH}: {what}"])
+    """The test in each kind of prefix, under this name."""
+    return pytest.mark.parametrize("arch", ARCHS, ids=[f"{arch}: {what}" for arch in ARCHS])
 
 
 def table(what, values):
-    """The test once for each command."""
-    return pytest.mark.parametrize(("arch", "command"), [(ARCH, v) for v in values], ids=[
-        f"{ARCH}: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
+    """The test once for each command, in the 64-bit prefix."""
+    return pytest.mark.parametrize(("arch", "command"), [("win64", v) for v in values], ids=[
+        f"win64: the script {what} {v[:40]!r}{'...' if len(v) > 40 else ''}" for v in values])
 
 
 @pytest.fixture
@@ -245,11 +246,12 @@ def work(args, arch):
 
 
 @pytest.mark.parametrize(("arch", "choices", "before"), [
-    pytest.param(ARCH, choices, before, id=f"{ARCH}, {choices}{'' if before else ' on an empty registry'}"
-                 ": the tree of the dialog, from the script and from the policies")
-    for choices, before in CHOICES])
-def test_choices(s, work, args, choices, before):
-    check_choices(s, work, args.source, choices, before, read_templates(args.source)[0])
+    pytest.param(arch, choices, before, id=f"{arch}, {choices}{'' if before else ' on an empty registry'}"
+                 f": the tree of the dialog, from the script{' and from the policies' if arch == 'win64' else ''}")
+    for arch in ARCHS for choices, before in CHOICES])
+def test_choices(s, work, args, arch, choices, before):
+    check_choices(s, work, args.source, choices, before,
+                  read_templates(args.source)[0] if arch == "win64" else None)
 
 
 @per_prefix("the script fails when a key is closed")
@@ -274,8 +276,8 @@ def test_script_refuses_unstorable(s, work, args, command):
     refuses(s, work, args.source, [command])
 
 
-@pytest.mark.parametrize(("arch", "encoding", "command"), [(ARCH, *row) for row in NOT_ASCII], ids=[
-    f"{ARCH}: the script refuses {command!r} saved in {encoding}" for encoding, command in NOT_ASCII])
+@pytest.mark.parametrize(("arch", "encoding", "command"), [("win64", *row) for row in NOT_ASCII], ids=[
+    f"win64: the script refuses {command!r} saved in {encoding}" for encoding, command in NOT_ASCII])
 def test_script_refuses_letters_beyond_ascii(s, work, args, encoding, command):
     refuses(s, work, args.source, [command], encoding)
 
