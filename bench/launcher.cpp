@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "dialog_run.h"
+
 namespace {
 
 LARGE_INTEGER gFrequency;
@@ -18,60 +20,25 @@ double Now() {
     return 1000.0 * now.QuadPart / gFrequency.QuadPart;
 }
 
-struct Run {
-    PROCESS_INFORMATION process;
-    HWND dialog;
-};
-
-// Starts the program and waits, polling every millisecond, until its dialog is on screen.
-bool Start(const char* exe, Run* run) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    char commandLine[MAX_PATH + 2];
-    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
-    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &run->process))
-        return false;
-    for (DWORD waited = 0; waited < 20000; ++waited, Sleep(1)) {
-        HWND dialog = FindWindowA("#32770", "Configuration Tool");
-        DWORD owner = 0;
-        if (dialog) GetWindowThreadProcessId(dialog, &owner);
-        if (owner == run->process.dwProcessId && IsWindowVisible(dialog)) {
-            run->dialog = dialog;
-            return true;
-        }
-    }
-    TerminateProcess(run->process.hProcess, 1);
-    return false;
-}
-
-// Presses OK and waits for the process to end; one that does not end is ended.
-bool Finish(Run* run) {
-    PostMessageA(run->dialog, WM_COMMAND, IDOK, 0);
-    const bool ended = WaitForSingleObject(run->process.hProcess, 20000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(run->process.hProcess, 1);
-    CloseHandle(run->process.hThread);
-    CloseHandle(run->process.hProcess);
-    return ended;
-}
-
 int Time(int rounds, int count, char** exes) {
     for (int round = 0; round < rounds; ++round) {
         for (int k = 0; k < count; ++k) {
             const int i = round % 2 ? count - 1 - k : k;  // ABBA: neither program always goes first
-            Run run;
+            PROCESS_INFORMATION process;
             const double start = Now();
-            if (!Start(exes[i], &run)) {
+            HWND dialog = StartProgram(exes[i], &process) ? WaitForDialog(20000, 1, process.dwProcessId) : NULL;
+            if (!dialog) {
                 fprintf(stderr, "launcher: %s showed no dialog\n", exes[i]);
                 return 1;
             }
             const double visible = Now();
-            WaitForInputIdle(run.process.hProcess, 5000);
+            WaitForInputIdle(process.hProcess, 5000);
             const double ready = Now();
             PROCESS_MEMORY_COUNTERS memory = {};
             memory.cb = sizeof memory;
-            GetProcessMemoryInfo(run.process.hProcess, &memory, sizeof memory);
+            GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
             const double ok = Now();
-            if (!Finish(&run)) {
+            if (!PressOkAndWait(dialog, &process, 20000)) {
                 fprintf(stderr, "launcher: %s did not end after OK\n", exes[i]);
                 return 1;
             }

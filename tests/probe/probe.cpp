@@ -22,13 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "dialog_run.h"
 #include "registry_tree.h"
 #include "resource.h"
 #include "settings.h"
 
 namespace {
-
-const char kDialogTitle[] = "Configuration Tool";
 
 int Dump() {
     std::vector<std::string> lines = DumpTree(kServicesKey);
@@ -91,19 +90,8 @@ int Reset(int argc, char** argv) {
     return status == ERROR_SUCCESS ? 0 : 1;
 }
 
-// The visible dialog (of that process, if `process` is not 0), or NULL once waitMs have passed.
-HWND WaitForDialog(DWORD waitMs, DWORD process) {
-    for (const DWORD start = GetTickCount();; Sleep(20)) {
-        HWND dialog = FindWindowA("#32770", kDialogTitle);
-        DWORD owner = 0;
-        if (dialog) GetWindowThreadProcessId(dialog, &owner);
-        if (dialog && IsWindowVisible(dialog) && (!process || owner == process)) return dialog;
-        if (GetTickCount() - start > waitMs) return NULL;
-    }
-}
-
 int Dialog(DWORD waitMs) {
-    HWND dialog = WaitForDialog(waitMs, 0);
+    HWND dialog = WaitForDialog(waitMs, 20, 0);
     if (!dialog) {
         fprintf(stderr, "probe: no dialog\n");
         return 1;
@@ -173,32 +161,26 @@ int Clip(const std::string& text) {
 }
 
 int PressOk(const char* exe) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    char commandLine[MAX_PATH + 2];
-    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
-    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    if (!StartProgram(exe, &process)) {
         fprintf(stderr, "probe: cannot start %s: %lu\n", exe, GetLastError());
         return 1;
     }
     printf("pid %04lx\n", process.dwProcessId);
     fflush(stdout);
-    int status = 1;
-    HWND dialog = WaitForDialog(15000, process.dwProcessId);
+    HWND dialog = WaitForDialog(15000, 20, process.dwProcessId);
     if (dialog) {
         const int boxes[] = {IDC_FORCE_GUESTONLY, IDC_RUN_ON_CONNECT, IDC_RUN_ON_DISCONNECT};
         for (const int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        if (WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0) status = 0;
     }
-    if (status) {
-        fprintf(stderr, "probe: %s %s\n", exe, dialog ? "did not end after OK" : "showed no dialog");
+    if (dialog && PressOkAndWait(dialog, &process, 15000)) return 0;
+    fprintf(stderr, "probe: %s %s\n", exe, dialog ? "did not end after OK" : "showed no dialog");
+    if (!dialog) {
         TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return status;
+    return 1;
 }
 
 int Command(int argc, char** argv) {
