@@ -30,7 +30,9 @@ def msi_table(msi, table):
     return {tuple(line.split("\t")) for line in text.splitlines()[3:]}
 
 
-def check_tables(msi):
+def test_tables(args):
+    """The package's tables: per machine, one file, one shortcut, no downgrade, no registry values."""
+    msi = args.msi
     summary = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True,
                              text=True).stdout
     assert "Template: Intel;1033\n" in summary, f"summary information:\n{summary}"
@@ -119,36 +121,6 @@ def install(at, msi, exe, version):
     assert got == {"Publisher": "ConfigTool", "DisplayVersion": version, "NoModify": "0x1"}, got
 
 
-def check_install(at, msi, exe, version):
-    settings_kept(at.s, lambda: install(at, msi, exe, version))
-
-
-def check_older_refused(at, older, version):
-    # 1603, a fatal error, cut to its low 8 bits by Wine. Wine's log has no room for the launch
-    # condition's text (the tables test reads it), but names the newer version it found.
-    code, log = at.msiexec("/i", older)
-    assert code == 1603 % 256 and "WIX_DOWNGRADE_DETECTED = {" in log, f"msiexec /i of {OLDER} over {version} exited with {code}"
-    versions = [e["DisplayVersion"] for e in at.entries().values()]
-    assert versions == [version], f"Programs and Features holds {versions}"
-
-
-def check_uninstall(at, msi):
-    def uninstall():
-        code, log = at.msiexec("/x", msi)
-        assert code == 0, f"msiexec /x exited with {code}: {log[-400:]}"
-    settings_kept(at.s, uninstall)
-    left = [str(p) for p in (at.folder, *at.shortcuts()) if p.exists()] + list(at.entries())
-    assert not left, f"still there after the uninstall: {left}"
-
-
-def check_upgrade(at, older, msi, exe, version):
-    def upgrade():
-        code, log = at.msiexec("/i", older)
-        assert code == 0, f"msiexec /i of {OLDER} exited with {code}: {log[-400:]}"
-        install(at, msi, exe, version)
-    settings_kept(at.s, upgrade)
-
-
 @pytest.fixture(scope="module")
 def package(args):
     """The package's version, and a package of an older version around the same program."""
@@ -169,19 +141,20 @@ def at(sessions, args, package):  # after the package fixture has asked for a ne
 
 
 # In file order: each test finds the prefix as the one before it left it.
-def test_tables(args):
-    """The package's tables: per machine, one file, one shortcut, no downgrade, no registry values."""
-    check_tables(args.msi)
-
-
 def test_install(at, args, package):
     """Install: program, shortcut and entry in place, settings kept."""
-    check_install(at, args.msi, args.exe, package[0])
+    settings_kept(at.s, lambda: install(at, args.msi, args.exe, package[0]))
 
 
 def test_older_refused(at, package):
     """The older version will not go over this one."""
-    check_older_refused(at, package[1], package[0])
+    # 1603, a fatal error, cut to its low 8 bits by Wine. Wine's log has no room for the launch
+    # condition's text (the tables test reads it), but names the newer version it found.
+    version, older = package
+    code, log = at.msiexec("/i", older)
+    assert code == 1603 % 256 and "WIX_DOWNGRADE_DETECTED = {" in log, f"msiexec /i of {OLDER} over {version} exited with {code}"
+    versions = [e["DisplayVersion"] for e in at.entries().values()]
+    assert versions == [version], f"Programs and Features holds {versions}"
 
 
 def test_installed_program(at):
@@ -192,10 +165,19 @@ def test_installed_program(at):
 
 def test_uninstall(at, args):
     """Uninstall: program, folder, shortcut and entry gone, settings kept."""
-    check_uninstall(at, args.msi)
+    def uninstall():
+        code, log = at.msiexec("/x", args.msi)
+        assert code == 0, f"msiexec /x exited with {code}: {log[-400:]}"
+    settings_kept(at.s, uninstall)
+    left = [str(p) for p in (at.folder, *at.shortcuts()) if p.exists()] + list(at.entries())
+    assert not left, f"still there after the uninstall: {left}"
 
 
 def test_upgrade(at, args, package):
     """Upgrade the older version to this one: one entry, settings kept."""
     version, older = package
-    check_upgrade(at, older, args.msi, args.exe, version)
+    def upgrade():
+        code, log = at.msiexec("/i", older)
+        assert code == 0, f"msiexec /i of {OLDER} exited with {code}: {log[-400:]}"
+        install(at, args.msi, args.exe, version)
+    settings_kept(at.s, upgrade)

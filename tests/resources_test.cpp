@@ -1,6 +1,6 @@
 // The resources and imports of the built ConfigTool.exe, read back from the file.
-// usage: resources_test PATH_TO_EXE x86|x64 VERSION   (the processor it must be built for, and
-//        the project's version)
+// usage: resources_test PATH_TO_EXE x86 VERSION   (the processor it must be built for, and the
+//        project's version)
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -273,11 +273,7 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
     const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     ASSERT_EQ(gMachine, nt->FileHeader.Machine) << "built for another processor";
-    // A 64-bit reader reads a 32-bit image and the other way round: the layout is the file's.
-    if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        CheckImports(base, reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt), IMAGE_ORDINAL_FLAG64);
-    else
-        CheckImports(base, nt, static_cast<DWORD>(IMAGE_ORDINAL_FLAG32));
+    CheckImports(base, nt, static_cast<DWORD>(IMAGE_ORDINAL_FLAG32));
 }
 
 }  // namespace
@@ -285,9 +281,8 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (argc == 4 && !strcmp(argv[2], "x86")) gMachine = IMAGE_FILE_MACHINE_I386;
-    if (argc == 4 && !strcmp(argv[2], "x64")) gMachine = IMAGE_FILE_MACHINE_AMD64;
     if (!gMachine) {
-        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86|x64 VERSION\n");
+        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86 VERSION\n");
         return 2;
     }
     gVersion = argv[3];

@@ -127,6 +127,15 @@ def packages(out):
     return sorted(p.name for p in out.glob("ConfigTool-*") if p.suffix in (".zip", ".msi"))
 
 
+@pytest.fixture
+def out(tmp_path):
+    """A folder with an archive and a package of this version from an earlier run."""
+    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
+        (tmp_path / "out").mkdir(exist_ok=True)
+        (tmp_path / "out" / name).write_text("from an earlier run")
+    return tmp_path / "out"
+
+
 EITHER_KEY = pytest.mark.parametrize("key", ["pkcs11", "pkcs12"], indirect=True)
 TOKEN = pytest.mark.parametrize("key", ["pkcs11"], indirect=True)  # as a release is signed
 
@@ -162,11 +171,7 @@ def test_signed_and_time_stamped(args, pki, key, authority, tmp_path):
 
 
 @EITHER_KEY
-def test_wrong_pin_no_release(args, key, tmp_path):
-    out = tmp_path / "out"
-    out.mkdir()
-    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
-        (out / name).write_text("from an earlier run")
+def test_wrong_pin_no_release(args, key, out):
     code, said = release(args.config, out, dict(key, CONFIGTOOL_SIGN_PASSWORD="wrong",
                                                 CONFIGTOOL_SIGN_NO_TIMESTAMP="1"))
     assert code != 0 and re.search(r"Signing ConfigTool\.exe with .* failed", said, re.S), said
@@ -177,11 +182,7 @@ def test_wrong_pin_no_release(args, key, tmp_path):
 
 
 @TOKEN
-def test_no_time_stamp_no_release(args, key, tmp_path):
-    out = tmp_path / "out"
-    out.mkdir()
-    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
-        (out / name).write_text("from an earlier run")
+def test_no_time_stamp_no_release(args, key, out):
     code, said = release(args.config, out, dict(key, CONFIGTOOL_SIGN_PASSWORD=PIN))
     assert code != 0 and "CONFIGTOOL_SIGN_TIMESTAMP" in said, said
     assert packages(out) == [], f"after a refused release there is still {packages(out)}"

@@ -152,7 +152,7 @@ Values ReadOurs() {
         HKEY key;
         BYTE data[512];
         DWORD type, size = sizeof data;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ | kProgramView, &key) !=
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, &key) !=
             ERROR_SUCCESS) {
             values.push_back("?");
             continue;

@@ -39,7 +39,7 @@ void PrintSetting(const char* label, const char* path, const char* name) {
     HKEY key;
     char data[1024] = "";
     DWORD type = 0, size = sizeof data - 1;
-    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kProgramView, &key);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
     if (status == ERROR_ACCESS_DENIED) {
         printf("%-40s ? (the key cannot be read)\n", label);
         return;
@@ -63,12 +63,8 @@ void PrintSetting(const char* label, const char* path, const char* name) {
 
 // Where the settings land, as a 64-bit reader names the key on 64-bit Windows.
 std::string SettingsKeyName() {
-#ifdef _WIN64
-    BOOL wow64 = TRUE;  // this probe reads the 32-bit view, as ConfigTool writes
-#else
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
-#endif
     std::string name = kServicesKey;
     return wow64 ? name.insert(strlen("Software\\"), "Wow6432Node\\") : name;
 }

@@ -8,13 +8,6 @@
 
 #include "settings.h"
 
-// The view that ConfigTool writes: a 32-bit program's own, which a 64-bit build asks for.
-#ifdef _WIN64
-const REGSAM kProgramView = KEY_WOW64_32KEY;
-#else
-const REGSAM kProgramView = 0;
-#endif
-
 namespace {
 
 DWORD MaxLengths(HKEY key, DWORD* subkeyName, DWORD* valueName, DWORD* valueData) {
@@ -71,7 +64,7 @@ void DumpKey(HKEY key, const std::string& path, TreeLines* lines) {
         HKEY sub;
         std::string subPath = path;
         subPath.append("\\").append(name);
-        if (RegOpenKeyExA(key, name.c_str(), 0, KEY_READ | kProgramView, &sub) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) {
             lines->push_back(TreePath(subPath) + " (denied)");
             continue;
         }
@@ -82,7 +75,7 @@ void DumpKey(HKEY key, const std::string& path, TreeLines* lines) {
 
 LONG SetDacl(const std::string& path, DWORD mode) {
     HKEY key;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | kProgramView, &key);
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
     if (status != ERROR_SUCCESS) return status;
     // Everyone by its well-known SID: the group's name differs from one language to another.
     BYTE everyone[SECURITY_MAX_SID_SIZE];
@@ -115,7 +108,7 @@ LONG SetDacl(const std::string& path, DWORD mode) {
 TreeLines DumpTree(const char* root) {
     TreeLines lines;
     HKEY key;
-    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ | kProgramView, &key);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) {
         DumpKey(key, root, &lines);
         RegCloseKey(key);
@@ -134,21 +127,21 @@ LONG ClearSettings() {
     for (int i = 0; i < 3; ++i) AllowKey(ours[i]);
     // RegDeleteTree takes no view: empty the key through a handle in ours, then delete it.
     HKEY key;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ALL_ACCESS | kProgramView,
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ALL_ACCESS,
                                 &key);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
     status = RegDeleteTreeA(key, NULL);
     RegCloseKey(key);
     if (status == ERROR_SUCCESS)
-        status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, kProgramView, 0);
+        status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0, 0);
     return status;
 }
 
 LONG SetValue(const std::string& path, const char* name, DWORD type, const std::string& data) {
     HKEY key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0,
-                                  KEY_SET_VALUE | kProgramView, NULL, &key, NULL);
+                                  KEY_SET_VALUE, NULL, &key, NULL);
     if (status != ERROR_SUCCESS) return status;
     status = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                             static_cast<DWORD>(data.size()));

@@ -8,9 +8,6 @@
 
 #include "settings_tree.h"
 
-// The registry view that ConfigTool writes, for RegOpenKeyEx and RegCreateKeyEx.
-extern const REGSAM kProgramView;
-
 // The tree below `root` (a path below HKEY_LOCAL_MACHINE) as the tests write trees out, with a
 // line "KEY (denied)" for a key that cannot be read. Nothing when the root does not exist.
 TreeLines DumpTree(const char* root);
