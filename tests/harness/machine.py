@@ -1,17 +1,12 @@
-"""How this machine runs 32-bit x86 programs, found out by trying: natively, or through qemu-i386.
-
-ConfigTool is a 32-bit program, and Wine runs it with its 32-bit loader. Some kernels give user
-space no 32-bit mode (an x86_64 kernel booted with ia32_emulation=0, some virtual machines, an ARM64
-host): every 32-bit Linux program fails there with "Exec format error". There qemu-i386 (10 or
-later: 7.2 takes a minute for each Wine start) runs them, registered for i386 programs in a
-binfmt_misc instance of a user and mount namespace of our own (Linux 6.7 or later). Nothing is
-written to the machine's own binfmt_misc, and the namespace ends with the command it runs.
-CONFIGTOOL_NO_32BIT=1 makes any machine take the qemu route, to try it.
+"""How this machine runs 32-bit x86 programs, found out by trying: natively, or through qemu-i386
+10 or later, registered for i386 programs in a binfmt_misc instance of a user and mount namespace
+of our own (Linux 6.7 or later; README, "Two kinds of machine"). Nothing is written to the
+machine's own binfmt_misc. CONFIGTOOL_NO_32BIT=1 makes any machine take the qemu route, to try it.
 
 usage: machine.py              prints the route in one line; exits 0 when there is one, else 3
-       machine.py --run CMD...  runs CMD where 32-bit programs run (in the namespace, for qemu);
-                                else prints "skipped: " and the reason, and exits 3, which CTest
-                                counts as a skip
+       machine.py --run CMD...  runs CMD where 32-bit programs run (in the namespace, for qemu),
+                                the route in $CONFIGTOOL_32BIT_ROUTE; else prints "skipped: " and
+                                the reason, and exits 3, which CTest counts as a skip
 """
 import os
 import pathlib
@@ -24,6 +19,7 @@ WINE64 = "/usr/lib/wine/wine64"   # the 64-bit loader, which Debian puts on no P
 # Debian's qemu-user: the i386 entry as its qemu-user-binfmt would register it machine-wide.
 QEMU_ENTRY = pathlib.Path("/usr/share/qemu/binfmt.d/qemu-i386.conf")
 FORCE = "CONFIGTOOL_NO_32BIT"
+ROUTE = "CONFIGTOOL_32BIT_ROUTE"  # set by --run for the command it runs
 CANNOT = 3
 BINFMT = "/proc/sys/fs/binfmt_misc"
 # Run as the namespace's first command: a binfmt_misc of its own, over the machine's in this
@@ -74,33 +70,14 @@ def route():
     return "qemu", f"{native}: qemu-i386 runs 32-bit programs, in a namespace of our own"
 
 
-def command_for(command, how):
-    """The command as it runs 32-bit programs by the route `how`. Inside a namespace of ours
-    already, as it is."""
-    inside = os.path.exists(f"{BINFMT}/qemu-i386")
-    return list(command) if how == "native" or inside else in_namespace(command)
-
-
-def reexec_for_32bit():
-    """For a tool that starts 32-bit programs itself: restarts it in the namespace where the qemu
-    route needs one. Returns (how, why) otherwise, and exits 1 where 32-bit programs cannot run."""
-    how, why = route()
-    if how is None:
-        sys.exit(f"{pathlib.Path(sys.argv[0]).name}: {why}")
-    command = command_for([sys.executable, *sys.argv], how)
-    if command[0] == "unshare":
-        os.environ[FORCE] = "1"  # the route is decided: qemu, in there
-        os.execvp(command[0], command)
-    return how, why
-
-
 if __name__ == "__main__":
     how, why = route()
     if len(sys.argv) > 2 and sys.argv[1] == "--run":
         if how:
-            if how == "qemu":
-                os.environ[FORCE] = "1"
-            command = command_for(sys.argv[2:], how)
+            # Inside: the route taken, for what runs there to say; and no second namespace.
+            os.environ.update({ROUTE: why, FORCE: "1" if how == "qemu" else os.environ.get(FORCE, "")})
+            inside = how == "native" or os.path.exists(f"{BINFMT}/qemu-i386")
+            command = sys.argv[2:] if inside else in_namespace(sys.argv[2:])
             os.execvp(command[0], command)
         print(f"skipped: {why}")
     else:
