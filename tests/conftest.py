@@ -15,12 +15,14 @@ from harness.processes import stop_on_signals
 from harness.session import WineSession
 
 
+PATHS = {"exe": "ConfigTool.exe under test", "probe": "the probe's .exe",
+         "work": "a folder for the prefixes and logs", "source": "the source tree",
+         "msi": "the package under test", "config": "the release's CPackConfig.cmake",
+         "templates": "a folder of template prefixes that prefixes are copied from"}
+
+
 def pytest_addoption(parser):
-    for option, what in (("exe", "ConfigTool.exe under test"), ("probe", "the probe's .exe"),
-                         ("work", "a folder for the prefixes and logs"),
-                         ("source", "the source tree"), ("msi", "the package under test"),
-                         ("config", "the release's CPackConfig.cmake"),
-                         ("templates", "a folder of template prefixes that prefixes are copied from")):
+    for option, what in PATHS.items():
         parser.addoption("--" + option, type=pathlib.Path, help=what)
     parser.addoption("--arch", choices=("win32", "win64"), default="win64",
                      help="the kind of Wine prefix: 64-bit Windows, as users have, or 32-bit")
@@ -30,7 +32,7 @@ def pytest_addoption(parser):
 def args(request):
     """The options, their paths absolute: Windows programs get them in other folders."""
     options = request.config.option
-    for name in ("exe", "probe", "work", "source", "msi", "config", "templates"):
+    for name in PATHS:
         if getattr(options, name):
             setattr(options, name, getattr(options, name).resolve())
     return options

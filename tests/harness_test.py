@@ -53,8 +53,7 @@ def test_copies_of_a_template_are_their_own(args):
     first, second = (args.work / name for name in ("first", "second"))
     for prefix in (first, second):
         make_prefix(prefix, "win64", args.templates)
-    def env(prefix):
-        return dict(os.environ, WINEPREFIX=str(prefix), **QUIET)
+    env = lambda prefix: dict(os.environ, WINEPREFIX=str(prefix), **QUIET)  # noqa: E731
     wine = LOADERS["win64"]
     for command in (["reg", "add", r"HKLM\Software\ConfigToolIsolation", "/v", "x", "/d", "1", "/f"],
                     ["cmd", "/c", r"echo changed>> C:\windows\win.ini"]):

@@ -32,12 +32,6 @@ EXPECTED_CALLS = [
 ]
 
 
-def image_size(exe):
-    data = exe.read_bytes()
-    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
-    return struct.unpack_from("<I", data, optional + 56)[0]
-
-
 def registry_calls(session, exe, work):
     """The registry calls that the program itself makes on one OK, from Wine's relay trace."""
     trace = work / "relay.log"
@@ -60,7 +54,8 @@ def registry_calls(session, exe, work):
                        r'" at ([0-9a-f]+)', text)
     assert loaded, f"no line of the trace says where {exe.name} was loaded"
     low = int(loaded.group(1), 16)
-    high = low + image_size(exe)
+    data = exe.read_bytes()
+    high = low + struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 24 + 56)[0]
     calls = []
     # Calls by the program's own code: its process, from an address inside its image.
     pattern = re.compile(pid + r":[0-9a-f]+:Call advapi32\.(Reg\w+)\((.*)\) ret=([0-9a-f]+)$")

@@ -35,7 +35,7 @@ def wine_version(arch):
     return version.strip()
 
 
-def make_prefix(prefix, arch="win64", templates=None, extra_env=None):
+def make_prefix(prefix, arch="win64", templates=None):
     """Makes a private prefix once. With a templates folder it is a copy of the template of that
     kind there, made once by wineboot. A template of another Wine version, or one whose shared
     files were changed after all, is made again, and so is every copy of an older one."""
@@ -44,7 +44,7 @@ def make_prefix(prefix, arch="win64", templates=None, extra_env=None):
     ready = prefix / MARKER
     if templates is None:
         if not (ready.exists() and ready.read_text() == version):
-            boot_prefix(prefix, arch, extra_env)
+            boot_prefix(prefix, arch)
             ready.write_text(version)
         return
     templates = pathlib.Path(templates)
@@ -55,7 +55,7 @@ def make_prefix(prefix, arch="win64", templates=None, extra_env=None):
         made = template / MARKER
         if not (made.exists() and made.read_text() == f"{version}\n{shared_state(template)}"):
             # The code page is the Unix locale's when a program starts: one template serves all.
-            boot_prefix(template, arch, None)
+            boot_prefix(template, arch)
             made.write_text(f"{version}\n{shared_state(template)}")
         if not (ready.exists() and ready.read_text() == made.read_text()):
             copy_prefix(template, prefix)  # its marker too
@@ -97,11 +97,11 @@ def copy_prefix(template, prefix):
     shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy)
 
 
-def boot_prefix(prefix, arch, extra_env):
+def boot_prefix(prefix, arch):
     """Makes a prefix with wineboot: Wine's own fonts, a virtual desktop (which keeps keyboard
     focus to itself on an X server with no window manager), no crash dialog (which would wait
     for a click that never comes) and no winemenubuilder."""
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET, **(extra_env or {}))
+    env = dict(os.environ, WINEPREFIX=str(prefix), WINEARCH=arch, **QUIET)
     shutil.rmtree(prefix, ignore_errors=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     wine = LOADERS[arch]

@@ -1,7 +1,6 @@
-"""The probe (tests/probe), a Windows program that looks at ConfigTool from the Windows side: one
-probe serves a whole session, answering each command read on its input with what it printed and a
-line "end STATUS". A Wine start per look took most of the scenarios' time.
-"""
+"""The probe (tests/probe) looks at ConfigTool from the Windows side. One serves a whole session
+(a Wine start per look took most of the scenarios' time): it answers each command read on its
+input with what it printed and a line "end STATUS"."""
 import os
 import re
 import select

@@ -42,9 +42,8 @@ def wait_for(condition, timeout=10.0, what="condition", last=None):
 
 
 def child_setup():
-    """For Popen: the child is killed when this process dies, even by SIGKILL (Linux), and it and
-    every process it starts lay out their memory without randomness: Debian's Wine has no
-    preloader to keep Windows' fixed addresses free (docs/reliability.md)."""
+    """For Popen: the child is killed when this process dies, even by SIGKILL, and it and every
+    process it starts lay out their memory without randomness (docs/reliability.md)."""
     libc = ctypes.CDLL(None, use_errno=True)
     libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
     libc.personality(libc.personality(0xffffffff) | ADDR_NO_RANDOMIZE)

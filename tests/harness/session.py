@@ -29,14 +29,13 @@ class WineSession:
         (owned=False) is used as it is: it keeps its kind and its Wine server is left alone.
         env: more environment for every Wine process (a locale). letters: the letters beyond
         ASCII that will be typed, given keys on the virtual screen."""
-        self.prefix, self.owned, self.arch = pathlib.Path(prefix).resolve(), owned, arch
-        self.templates = templates
+        self.prefix, self.templates = pathlib.Path(prefix).resolve(), templates
+        self.owned, self.arch = owned, arch
         self.wine = LOADERS[arch]
         self.exe, self.probe_exe, self.display, self.letters = exe, probe, display, letters
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), **QUIET, **(env or {}))
         if owned:
             self.env["WINEARCH"] = arch
-        self.extra_env = env
         self.xvfb = self.program = self.probe = None
         self.desktop = self.shown_before = self.program_errors = None
         self.rects = {}
@@ -50,7 +49,7 @@ class WineSession:
             if self.letters:
                 self._map_keys(self.letters)
             if self.owned:
-                make_prefix(self.prefix, self.arch, self.templates, self.extra_env)
+                make_prefix(self.prefix, self.arch, self.templates)
                 # A server left from an earlier run would still show windows on its own display.
                 run_command(["wineserver", "-k"], self.env, 30, "wineserver -k")
                 run_command(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
@@ -94,10 +93,9 @@ class WineSession:
         return f" (the program ended with {self.program.poll():#x}: {said})"
 
     def _map_keys(self, letters):
-        """xdotool types a letter that has no key by giving one a key for a moment: Wine may read
-        the keyboard after the key is taken back, and the letter is lost. Keys given before any
-        Wine program starts are there from its first look at the keyboard. The lowest free keys:
-        Wine runs out of spare virtual-key codes before it reaches the high ones."""
+        """Keys for letters beyond ASCII before any Wine program starts: xdotool's own key for a
+        moment can be gone when Wine reads it. The lowest free keys: Wine runs out of spare
+        virtual-key codes before it reaches the high ones."""
         _, keymap, _ = run_command(["xmodmap", "-pke"], self.env, 30, "xmodmap")
         free = [int(m.group(1)) for m in re.finditer(r"^keycode +(\d+) =[ \t]*$", keymap, re.M)]
         letters = sorted(set(letters))
@@ -110,9 +108,8 @@ class WineSession:
             raise RuntimeError(f"xmodmap could not give the letters keys: {last_words(errors)}")
 
     def close(self):
-        """Ends what the session started, each part on its own: a part that fails to end is
-        reported and the others still end, and no error here replaces the one that ended the
-        session."""
+        """Ends what the session started, each part on its own: one that fails to end is reported,
+        the others still end, and no error here replaces the one that ended the session."""
         def program():
             if self.program and self.program.poll() is None:
                 self.program.kill()

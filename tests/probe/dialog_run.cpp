@@ -21,7 +21,7 @@ HWND WaitForDialog(DWORD waitMs, DWORD pollMs, DWORD process) {
 }
 
 bool PressOkAndWait(HWND dialog, PROCESS_INFORMATION* process, DWORD waitMs) {
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    if (dialog) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     const bool ended = WaitForSingleObject(process->hProcess, waitMs) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(process->hProcess, 1);
     CloseHandle(process->hThread);

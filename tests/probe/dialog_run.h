@@ -12,8 +12,8 @@ bool StartProgram(const char* exe, PROCESS_INFORMATION* process);
 // every pollMs, or NULL once waitMs have passed.
 HWND WaitForDialog(DWORD waitMs, DWORD pollMs, DWORD process);
 
-// Presses OK and waits for the program to end; one that has not ended after waitMs is ended.
-// Closes the process's handles; true when it ended by itself.
+// Presses OK (with no dialog, nothing) and waits for the program to end; one that has not ended
+// after waitMs is ended. Closes the process's handles; true when it ended by itself.
 bool PressOkAndWait(HWND dialog, PROCESS_INFORMATION* process, DWORD waitMs);
 
 #endif  // CONFIGTOOL_TESTS_PROBE_DIALOG_RUN_H_

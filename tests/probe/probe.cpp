@@ -169,13 +169,8 @@ int PressOk(const char* exe) {
         const int boxes[] = {IDC_FORCE_GUESTONLY, IDC_RUN_ON_CONNECT, IDC_RUN_ON_DISCONNECT};
         for (const int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
     }
-    if (dialog && PressOkAndWait(dialog, &process, 15000)) return 0;
+    if (PressOkAndWait(dialog, &process, dialog ? 15000 : 0)) return 0;
     fprintf(stderr, "probe: %s %s\n", exe, dialog ? "did not end after OK" : "showed no dialog");
-    if (!dialog) {
-        TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
     return 1;
 }
 
