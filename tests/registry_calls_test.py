@@ -39,16 +39,16 @@ def registry_calls(session, exe, work):
     with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
         try:
             code = subprocess.run([session.wine, session.probe_exe, "ok", windows_path(exe)],
-                                  env=env, stdout=printed, stderr=out, timeout=120,
+                                  env=env, stdout=printed, stderr=out, timeout=240,
                                   preexec_fn=child_setup).returncode
         except subprocess.TimeoutExpired:
-            raise TimeoutError("the traced run did not finish in 120 s") from None
+            raise TimeoutError("the traced run did not finish in 240 s") from None
         printed.seek(0)
         pid = re.search(r"pid ([0-9a-f]+)", printed.read())
-    if code or not pid:
-        raise RuntimeError(f"the traced run of {exe} failed ({code:#x})")
-    pid = pid.group(1)
     text = trace.read_text(errors="replace")
+    if code or not pid:  # the probe's own words are among the trace's
+        raise RuntimeError(f"the traced run of {exe} failed ({code:#x}): {re.findall('probe: .*', text)}")
+    pid = pid.group(1)
     # Where the program was loaded: Wine 10 moves a program that allows it (DYNAMIC_BASE).
     loaded = re.search(pid + r':[0-9a-f]+:trace:loaddll:\w+ Loaded L"[^"]*\\\\' + re.escape(exe.name) +
                        r'" at ([0-9a-f]+)', text)

@@ -163,7 +163,7 @@ class WineSession:
                 return True
             code, out = self.probe.ask("dialog", 500)
             return code == 0 and out.split()[:2] != ["handle", str(self.shown_before)]
-        wait_for(shown, timeout=20, what="the dialog")
+        wait_for(shown, timeout=60, what="the dialog")  # emulated, the machine loaded: seconds
         state = self.dialog()
         self.shown_before = state["handle"]
         # Where its controls are: they stay there while it is open.

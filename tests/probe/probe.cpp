@@ -164,12 +164,12 @@ int PressOk(const char* exe) {
     }
     printf("pid %04lx\n", process.dwProcessId);
     fflush(stdout);
-    HWND dialog = WaitForDialog(15000, 20, process.dwProcessId);
+    HWND dialog = WaitForDialog(60000, 20, process.dwProcessId);  // traced, and maybe emulated
     if (dialog) {
         const int boxes[] = {IDC_FORCE_GUESTONLY, IDC_RUN_ON_CONNECT, IDC_RUN_ON_DISCONNECT};
         for (const int id : boxes) SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, BST_CHECKED, 0);
     }
-    if (PressOkAndWait(dialog, &process, dialog ? 15000 : 0)) return 0;
+    if (PressOkAndWait(dialog, &process, dialog ? 60000 : 0)) return 0;
     fprintf(stderr, "probe: %s %s\n", exe, dialog ? "did not end after OK" : "showed no dialog");
     return 1;
 }
