@@ -26,8 +26,10 @@ int Time(int rounds, int count, char** exes) {
             const int i = round % 2 ? count - 1 - k : k;  // ABBA: neither program always goes first
             PROCESS_INFORMATION process;
             const double start = Now();
-            HWND dialog = StartProgram(exes[i], &process) ? WaitForDialog(20000, 1, process.dwProcessId) : NULL;
+            const bool started = StartProgram(exes[i], &process);
+            HWND dialog = started ? WaitForDialog(20000, 1, process.dwProcessId) : NULL;
             if (!dialog) {
+                if (started) PressOkAndWait(NULL, &process, 0);  // ends it, closes its handles
                 fprintf(stderr, "launcher: %s showed no dialog\n", exes[i]);
                 return 1;
             }

@@ -10,9 +10,9 @@ import sys
 
 import pytest
 
-from harness.machine import CANNOT, route
-from harness.processes import stop_on_signals
-from harness.session import WineSession
+from configtool.dialog import DialogSession
+from wine.errors import stop_on_signals
+from wine.route32 import CANNOT, route
 
 
 PATHS = {"exe": "ConfigTool.exe under test", "probe": "the probe's .exe",
@@ -41,7 +41,7 @@ def args(request):
 @pytest.fixture(scope="session")
 def sessions(args):
     """sessions(name, arch, **more): the session in the prefix WORK/name, started at the first
-    call; `more` as WineSession takes it (env, letters)."""
+    call; `more` as DialogSession takes it (env, letters)."""
     how, why = route()
     if how is None:
         pytest.skip(why)
@@ -51,8 +51,8 @@ def sessions(args):
         def get(name, arch, **more):
             if name not in started:
                 started[name] = stack.enter_context(
-                    WineSession(args.work / name, args.exe, args.probe, arch=arch,
-                                templates=args.templates, **more))
+                    DialogSession(args.work / name, args.exe, args.probe, arch=arch,
+                                  templates=args.templates, **more))
             return started[name]
         yield get
 

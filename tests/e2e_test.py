@@ -8,9 +8,9 @@ import subprocess
 
 import pytest
 
-from harness.program import (CANCEL, CONNECT, CONNECT_BOX, CONNECT_EDIT, DISCONNECT, DISCONNECT_BOX,
+from configtool.program import (CANCEL, CONNECT, CONNECT_BOX, CONNECT_EDIT, DISCONNECT, DISCONNECT_BOX,
                              DISCONNECT_EDIT, GUEST_BOX, GUEST_ONLY, OK, SERVICES, TAB_ORDER)
-from harness.scenarios import (GUEST_FROM_KEYBOARD, LONG, NOT_OURS, OLD, Scenario, click, press,
+from scenarios import (GUEST_FROM_KEYBOARD, LONG, NOT_OURS, OLD, Scenario, click, press,
                                run_scenario, tree, type_into)
 
 pytestmark = pytest.mark.dialog  # counted in the reliability line

@@ -14,8 +14,9 @@ import subprocess
 
 import pytest
 
-from harness.processes import windows_path
-from harness.scenarios import GUEST_FROM_KEYBOARD, NOT_OURS, OLD, run_scenario
+from wine.prefixes import MARKER
+from wine.session import windows_path
+from scenarios import GUEST_FROM_KEYBOARD, NOT_OURS, OLD, run_scenario
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UPGRADE_CODE = "{6F7BC255-4640-4CCB-AE7F-1C6693516479}"
@@ -131,7 +132,7 @@ def package(args):
     subprocess.run(["cmake", f"-Dversion={OLDER}", f"-Dexe={args.exe}", f"-Dout={older}", "-P",
                     args.source / "cmake" / "MakeMsi.cmake"], check=True)
     # A new prefix each run: nothing an earlier run installed can stand in for what this one does.
-    (args.work / "wine" / ".configtool-prefix").unlink(missing_ok=True)
+    (args.work / "wine" / MARKER).unlink(missing_ok=True)
     return version, older
 
 

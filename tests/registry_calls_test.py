@@ -4,12 +4,14 @@ in order, with the arguments they must have.
 usage: pytest registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR [--arch win64]
 """
 import re
-import struct
 import subprocess
 import tempfile
 
-from harness.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
-from harness.processes import child_setup, windows_path
+import pefile
+
+from configtool.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
+from wine.processes import child_setup
+from wine.session import windows_path
 
 
 def traced(path):
@@ -54,8 +56,7 @@ def registry_calls(session, exe, work):
                        r'" at ([0-9a-f]+)', text)
     assert loaded, f"no line of the trace says where {exe.name} was loaded"
     low = int(loaded.group(1), 16)
-    data = exe.read_bytes()
-    high = low + struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 24 + 56)[0]
+    high = low + pefile.PE(exe, fast_load=True).OPTIONAL_HEADER.SizeOfImage
     calls = []
     # Calls by the program's own code: its process, from an address inside its image.
     pattern = re.compile(pid + r":[0-9a-f]+:Call advapi32\.(Reg\w+)\((.*)\) ret=([0-9a-f]+)$")

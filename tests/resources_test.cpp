@@ -1,9 +1,7 @@
 // The resources and imports of the built ConfigTool.exe, read back from the file.
-// usage: resources_test PATH_TO_EXE x86 VERSION   (the processor it must be built for, and the
-//        project's version)
+// usage: resources_test PATH_TO_EXE VERSION   (the project's version, which the file must carry)
 #include <windows.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <set>
 #include <string>
@@ -226,11 +224,8 @@ TEST(Manifest, AsksForAnAdministratorAndNothingElse) {
         EXPECT_EQ(std::string::npos, text.find(declaration)) << declaration;
 }
 
-WORD gMachine;  // what the file must be built for
-
 // With /Brepro the time stamp is a hash of the contents, and a REPRO debug entry says so.
-template <typename Headers>
-bool HasReproStamp(const BYTE* base, const Headers* nt) {
+bool HasReproStamp(const BYTE* base, const IMAGE_NT_HEADERS32* nt) {
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
     const IMAGE_DEBUG_DIRECTORY* entry =
         reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(base + dir.VirtualAddress);
@@ -240,9 +235,7 @@ bool HasReproStamp(const BYTE* base, const Headers* nt) {
 }
 
 // A clean Windows has these; the program must need nothing else, and no wide-character calls.
-// Thunk is the image's pointer-sized import entry.
-template <typename Headers, typename Thunk>
-void CheckImports(const BYTE* base, const Headers* nt, Thunk ordinalFlag) {
+void CheckImports(const BYTE* base, const IMAGE_NT_HEADERS32* nt) {
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, nt->OptionalHeader.Subsystem);
     EXPECT_TRUE(nt->FileHeader.TimeDateStamp == 0 || HasReproStamp(base, nt))
         << "builds must not differ by their time";
@@ -256,9 +249,9 @@ void CheckImports(const BYTE* base, const Headers* nt, Thunk ordinalFlag) {
         for (size_t i = 0; i < dll.size(); ++i) dll[i] = toupper(dll[i]);
         dlls.insert(dll);
         EXPECT_TRUE(system.count(dll)) << dll;
-        for (const Thunk* thunk = reinterpret_cast<const Thunk*>(base + d->OriginalFirstThunk);
+        for (const DWORD* thunk = reinterpret_cast<const DWORD*>(base + d->OriginalFirstThunk);
              *thunk; ++thunk) {
-            if (*thunk & ordinalFlag) continue;
+            if (*thunk & IMAGE_ORDINAL_FLAG32) continue;
             std::string name = reinterpret_cast<const char*>(base + *thunk + 2);
             char last = name[name.size() - 1], before = name[name.size() - 2];
             EXPECT_FALSE(last == 'W' && islower(before)) << dll << " " << name << " is a wide call";
@@ -272,20 +265,19 @@ TEST(Imports, SystemDllsAndAnsiCallsOnly) {
     const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(gExe) & ~ULONG_PTR(3));
     const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    ASSERT_EQ(gMachine, nt->FileHeader.Machine) << "built for another processor";
-    CheckImports(base, nt, static_cast<DWORD>(IMAGE_ORDINAL_FLAG32));
+    ASSERT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine) << "built for another processor";
+    CheckImports(base, nt);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (argc == 4 && !strcmp(argv[2], "x86")) gMachine = IMAGE_FILE_MACHINE_I386;
-    if (!gMachine) {
-        fprintf(stderr, "usage: resources_test PATH_TO_EXE x86 VERSION\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: resources_test PATH_TO_EXE VERSION\n");
         return 2;
     }
-    gVersion = argv[3];
+    gVersion = argv[2];
     // Mapped as an image, never run: resources and import tables are where the loader puts them.
     gPath = argv[1];
     gExe = LoadLibraryExA(argv[1], NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE);

@@ -20,7 +20,6 @@ import pytest
 
 MODULE = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
 PIN = "marker-pin-7f3a9c"  # looked for afterwards in every log and file
-VERSION_NAME = "ConfigTool-1.0-win32"
 STAMPED = "Timestamp Server Signature verification: ok"  # osslsigncode 2.5 and 2.9 alike
 
 
@@ -127,10 +126,16 @@ def packages(out):
     return sorted(p.name for p in out.glob("ConfigTool-*") if p.suffix in (".zip", ".msi"))
 
 
+@pytest.fixture(scope="session")
+def version_name(args):
+    """The release's name, its version in it, as CPack names the archive."""
+    return re.search(r'CPACK_PACKAGE_FILE_NAME "([^"]+)"', args.config.read_text()).group(1)
+
+
 @pytest.fixture
-def out(tmp_path):
+def out(tmp_path, version_name):
     """A folder with an archive and a package of this version from an earlier run."""
-    for name in (f"{VERSION_NAME}.zip", f"{VERSION_NAME}.msi"):
+    for name in (f"{version_name}.zip", f"{version_name}.msi"):
         (tmp_path / "out").mkdir(exist_ok=True)
         (tmp_path / "out" / name).write_text("from an earlier run")
     return tmp_path / "out"
@@ -141,23 +146,23 @@ TOKEN = pytest.mark.parametrize("key", ["pkcs11"], indirect=True)  # as a releas
 
 
 @EITHER_KEY
-def test_signed_and_time_stamped(args, pki, key, authority, tmp_path):
+def test_signed_and_time_stamped(args, pki, key, authority, tmp_path, version_name):
     (tmp_path / "pin").write_text(PIN)
     env = dict(key, CONFIGTOOL_SIGN_PASSWORD_FILE=str(tmp_path / "pin"),
                CONFIGTOOL_SIGN_TIMESTAMP=f"http://127.0.0.1:1 {authority}")  # the first never answers
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and said.count(f"time-stamped by {authority}") == 2, said
     assert not (args.config.parent / "sign").exists(), "the signing folder is still there"
-    archive = tmp_path / "out" / f"{VERSION_NAME}.zip"
+    archive = tmp_path / "out" / f"{version_name}.zip"
     subprocess.run([args.source / "tests" / "package_test.sh", archive], check=True)
     zipfile.ZipFile(archive).extractall(tmp_path / "unzipped")
     subprocess.run(["msiextract", "-C", str(tmp_path / "packaged"),
-                    str(tmp_path / "unzipped" / f"{VERSION_NAME}.msi")], check=True, capture_output=True)
+                    str(tmp_path / "unzipped" / f"{version_name}.msi")], check=True, capture_output=True)
     (packaged,) = (tmp_path / "packaged").rglob("ConfigTool.exe")
     assert packaged.read_bytes() == (tmp_path / "unzipped" / "ConfigTool.exe").read_bytes(), \
         "the package does not hold the signed program"
-    for signed in (packaged, tmp_path / "unzipped" / f"{VERSION_NAME}.msi",
-                   tmp_path / "out" / f"{VERSION_NAME}.msi"):
+    for signed in (packaged, tmp_path / "unzipped" / f"{version_name}.msi",
+                   tmp_path / "out" / f"{version_name}.msi"):
         assert STAMPED in verify(signed, pki), f"{signed.name} has no time stamp"
     # Without its signature, the program is the built file, but for the PE checksum (bytes 216-219).
     unsigned, built = tmp_path / "unsigned.exe", args.exe.read_bytes()
@@ -189,10 +194,10 @@ def test_no_time_stamp_no_release(args, key, out):
 
 
 @TOKEN
-def test_local_test_build_without_time_stamp(args, pki, key, tmp_path):
+def test_local_test_build_without_time_stamp(args, pki, key, tmp_path, version_name):
     """Asked for in so many words, it signs without a time stamp and says what that means."""
     env = dict(key, CONFIGTOOL_SIGN_PASSWORD=PIN, CONFIGTOOL_SIGN_NO_TIMESTAMP="1")
     code, said = release(args.config, tmp_path / "out", env)
     assert code == 0 and "local tests only" in said and "Never release" in said, said
-    assert STAMPED not in verify(tmp_path / "out" / f"{VERSION_NAME}.msi", pki)
+    assert STAMPED not in verify(tmp_path / "out" / f"{version_name}.msi", pki)
     assert_pin_nowhere(said, args.config.parent, tmp_path / "out")

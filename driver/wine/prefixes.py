@@ -12,10 +12,11 @@ import pathlib
 import shutil
 import sys
 
-if not __package__:  # run as a script: the harness package is beside it
+if not __package__:  # run as a script: its package is beside it
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-from harness.machine import WINE64  # noqa: E402
-from harness.processes import QUIET, WineError, last_words, run_command, without_traceback  # noqa: E402
+from wine.errors import WineError, without_traceback  # noqa: E402
+from wine.processes import QUIET, last_words, run_command  # noqa: E402
+from wine.route32 import WINE64  # noqa: E402
 
 # The loader for each kind of prefix. /usr/bin/wine takes the 32-bit loader whenever it is
 # installed, and a 64-bit prefix is made by the 64-bit one.

@@ -7,7 +7,8 @@ import select
 import subprocess
 import time
 
-from harness.processes import WineError, child_setup, last_words
+from wine.errors import WineError
+from wine.processes import child_setup, last_words
 
 END = re.compile(rb"(?:^|\n)end (-?\d+)\r?\n")
 

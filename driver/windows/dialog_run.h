@@ -1,7 +1,7 @@
 // Starting a program with ConfigTool's dialog from the Windows side, as the probe and the
 // benchmark's launcher do: find its dialog, press OK, wait for its end.
-#ifndef CONFIGTOOL_TESTS_PROBE_DIALOG_RUN_H_
-#define CONFIGTOOL_TESTS_PROBE_DIALOG_RUN_H_
+#ifndef CONFIGTOOL_DRIVER_DIALOG_RUN_H_
+#define CONFIGTOOL_DRIVER_DIALOG_RUN_H_
 
 #include <windows.h>
 
@@ -16,4 +16,4 @@ HWND WaitForDialog(DWORD waitMs, DWORD pollMs, DWORD process);
 // after waitMs is ended. Closes the process's handles; true when it ended by itself.
 bool PressOkAndWait(HWND dialog, PROCESS_INFORMATION* process, DWORD waitMs);
 
-#endif  // CONFIGTOOL_TESTS_PROBE_DIALOG_RUN_H_
+#endif  // CONFIGTOOL_DRIVER_DIALOG_RUN_H_

@@ -9,19 +9,20 @@ import subprocess
 
 import pytest
 
-from harness.prefixes import LOADERS, make_prefix
-from harness.probe import Probe
-from harness.processes import ADDR_NO_RANDOMIZE, QUIET, run_command, without_traceback
-from harness.session import WineSession
+from configtool.dialog import DialogSession
+from configtool.probe import Probe
+from wine.errors import without_traceback
+from wine.prefixes import LOADERS, make_prefix
+from wine.processes import ADDR_NO_RANDOMIZE, QUIET, run_command
 
 
 def test_teardown_ends_every_part():
-    session = WineSession("/nonexistent", "ConfigTool.exe")  # made, never started
+    session = DialogSession("/nonexistent", "ConfigTool.exe")  # made, never started
     session.env["PATH"] = "/nonexistent"  # so "wineserver -k" fails
     session.probe = Probe(["sleep", "60"], {})
     parts = {"the program": subprocess.Popen(["sleep", "60"]), "the probe": session.probe.process,
              "Xvfb": subprocess.Popen(["sleep", "60"])}
-    session.program, session.xvfb = parts["the program"], parts["Xvfb"]
+    session.program, session.screen.xvfb = parts["the program"], parts["Xvfb"]
     try:
         with pytest.raises(ValueError, match="the scenario's own failure"):
             with contextlib.closing(session):  # the teardown, without the start

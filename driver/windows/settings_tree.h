@@ -3,8 +3,8 @@
 //   KEY                 a key: its path below the settings key, "." for the settings key itself
 //                       (a key elsewhere keeps its path below HKEY_LOCAL_MACHINE)
 //   KEY|NAME|TYPE|DATA  a value: its registry type number and its bytes (see EscapeBytes)
-#ifndef CONFIGTOOL_TESTS_SETTINGS_TREE_H
-#define CONFIGTOOL_TESTS_SETTINGS_TREE_H
+#ifndef CONFIGTOOL_DRIVER_SETTINGS_TREE_H
+#define CONFIGTOOL_DRIVER_SETTINGS_TREE_H
 
 #include <stdint.h>
 

@@ -4,8 +4,8 @@ from typing import NamedTuple, Optional
 
 import pytest
 
-from harness.program import BINARY, CONNECT, DISCONNECT, DWORD, GUEST_ONLY, SZ, TEST_APP
-from harness.processes import wait_for
+from configtool.program import BINARY, CONNECT, DISCONNECT, DWORD, GUEST_ONLY, SZ, TEST_APP
+from wine.processes import wait_for
 
 OLD = [(".", GUEST_ONLY, DWORD, b"\1\0\0\0"), (CONNECT, TEST_APP, SZ, b"OLD.EXE\0"),
        (DISCONNECT, TEST_APP, SZ, b"OLDER.EXE\0")]
@@ -33,13 +33,13 @@ def type_into(s, control, text, paste=False, encoding="cp1252"):
     if paste:
         s.probe("clip", text.encode(encoding).hex())
     s.click_control(control)
-    s.xdotool("key", "End", "shift+Home")
+    s.screen.xdotool("key", "End", "shift+Home")
     if paste:
-        s.xdotool("key", "ctrl+v")
+        s.screen.xdotool("key", "ctrl+v")
     elif text:
-        s.xdotool("type", "--delay", "5", text)
+        s.screen.xdotool("type", "--delay", "5", text)
     else:
-        s.xdotool("key", "BackSpace")
+        s.screen.xdotool("key", "BackSpace")
     shown = text.upper()[:255].encode(encoding)
     seen = []
     wait_for(lambda: seen.append(s.dialog()["controls"][control]["bytes"]) or seen[-1] == shown,
@@ -48,7 +48,7 @@ def type_into(s, control, text, paste=False, encoding="cp1252"):
 
 def press(*keys):
     """An action: these keys, one after the other."""
-    return lambda s: [s.xdotool("key", key) for key in keys]
+    return lambda s: [s.screen.xdotool("key", key) for key in keys]
 
 
 def click(*controls):
