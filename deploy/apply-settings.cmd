@@ -13,6 +13,11 @@ rem odd number of quotes, a last \ or a \ just before a quote (reg.exe would rea
 rem of the quoting: end a folder without its \). For such a command use the dialog or the
 rem templates. A checked box with an empty command keeps the command already stored, as in the
 rem dialog.
+rem
+rem REGISTRY_VIEW is where on 64-bit Windows: 32, the 32-bit view, where the dialog (a 32-bit
+rem program) writes, or 64, the 64-bit view. Which one the connection software reads is not
+rem documented: docs\deploying.md says how to find out, and why one view and never both. On
+rem 32-bit Windows there is one registry, and both write it.
 setlocal EnableExtensions DisableDelayedExpansion
 rem Write each command between the quotes as it is, but never a %: cmd reads this very line
 rem before the script can look at it, and %NAME% would become that variable's value, a lone %
@@ -22,23 +27,27 @@ set "RUN_ON_CONNECT=1"
 set "CONNECT_COMMAND=NOTEPAD.EXE"
 set "RUN_ON_DISCONNECT=0"
 set "DISCONNECT_COMMAND=CMD.EXE"
+set "REGISTRY_VIEW=32"
 
 rem Windows' own reg.exe by its full path: cmd would run a reg.bat or reg.exe from the current
-rem folder first, and whoever can write there would choose what runs as SYSTEM. /reg:32: the
-rem 32-bit view, where ConfigTool (a 32-bit program) writes, on 32- and 64-bit Windows.
+rem folder first, and whoever can write there would choose what runs as SYSTEM.
 set "REG=%SystemRoot%\System32\reg.exe"
 set "KEY=HKLM\Software\Microsoft\Windows CE Services"
 set "CONNECT_KEY=%KEY%\AutoStartOnConnect"
 set "DISCONNECT_KEY=%KEY%\AutoStartOnDisconnect"
 set "FAILED=0"
 
-rem Every command that will be stored is checked before anything is written.
+rem Every choice is checked before anything is written.
+call :CheckView
+if errorlevel 1 echo apply-settings: REGISTRY_VIEW must be 32 or 64; nothing was written 1>&2
+if errorlevel 1 exit /b 1
+set "VIEW=/reg:%REGISTRY_VIEW%"
 if "%RUN_ON_CONNECT%"=="1" if defined CONNECT_COMMAND call :CheckCommand CONNECT_COMMAND
 if "%RUN_ON_DISCONNECT%"=="1" if defined DISCONNECT_COMMAND call :CheckCommand DISCONNECT_COMMAND
 if "%FAILED%"=="1" exit /b 1
 
 rem Failures are seen with "if errorlevel": some cmd versions run "||" when they should not.
-if "%FORCE_GUEST_ONLY%"=="1" "%REG%" add "%KEY%" /v GuestOnly /t REG_DWORD /d 1 /f /reg:32 <nul >nul
+if "%FORCE_GUEST_ONLY%"=="1" "%REG%" add "%KEY%" /v GuestOnly /t REG_DWORD /d 1 /f %VIEW% <nul >nul
 if "%FORCE_GUEST_ONLY%"=="1" if errorlevel 1 set "FAILED=1"
 if not "%FORCE_GUEST_ONLY%"=="1" call :DeleteValue "%KEY%" GuestOnly
 
@@ -62,7 +71,7 @@ rem as \", which every Microsoft command-line parser reads as one quote.
 :WriteCommand
 call set "VALUE=%%%~2%%"
 set "VALUE=%VALUE:"=\"%"
-"%REG%" add "%~1" /v TestApp /t REG_SZ /d "%VALUE%" /f /reg:32 <nul >nul
+"%REG%" add "%~1" /v TestApp /t REG_SZ /d "%VALUE%" /f %VIEW% <nul >nul
 if errorlevel 1 set "FAILED=1"
 exit /b
 
@@ -113,12 +122,21 @@ if "%WHY%"=="cmd" set "WHY=has one of the characters that cmd reads itself"
 echo apply-settings: %~1 %WHY%, so it cannot be stored as written; nothing was written 1>&2
 exit /b
 
+rem Exit code 0 for a REGISTRY_VIEW of 32 or 64, else 1. Its quotes become Q first, so that
+rem none can end the quotes around it in an "if".
+:CheckView
+if not defined REGISTRY_VIEW exit /b 1
+set "VIEW_NOQ=%REGISTRY_VIEW:"=Q%"
+if "%VIEW_NOQ%"=="32" exit /b 0
+if "%VIEW_NOQ%"=="64" exit /b 0
+exit /b 1
+
 rem KEY NAME: the key exists afterwards and holds no value NAME; a value not there is no error.
 :DeleteValue
 call :CreateKey "%~1"
-"%REG%" query "%~1" /v "%~2" /reg:32 <nul >nul 2>&1
+"%REG%" query "%~1" /v "%~2" %VIEW% <nul >nul 2>&1
 if errorlevel 1 exit /b
-"%REG%" delete "%~1" /v "%~2" /f /reg:32 <nul >nul
+"%REG%" delete "%~1" /v "%~2" /f %VIEW% <nul >nul
 if errorlevel 1 set "FAILED=1"
 exit /b
 
@@ -126,9 +144,9 @@ rem KEY: the key exists afterwards with its values as they were, as the dialog l
 rem when it writes nothing there. "reg add KEY" alone also sets an empty default value on some
 rem systems, so a value of our own is written and deleted again.
 :CreateKey
-"%REG%" query "%~1" /reg:32 <nul >nul 2>&1
+"%REG%" query "%~1" %VIEW% <nul >nul 2>&1
 if not errorlevel 1 exit /b
-"%REG%" add "%~1" /v ConfigToolNewKey /t REG_SZ /d "" /f /reg:32 <nul >nul
+"%REG%" add "%~1" /v ConfigToolNewKey /t REG_SZ /d "" /f %VIEW% <nul >nul
 if errorlevel 1 set "FAILED=1"
-"%REG%" delete "%~1" /v ConfigToolNewKey /f /reg:32 <nul >nul 2>&1
+"%REG%" delete "%~1" /v ConfigToolNewKey /f %VIEW% <nul >nul 2>&1
 exit /b

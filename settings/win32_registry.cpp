@@ -3,8 +3,8 @@
 
 #include "registry_writer.h"
 
-// On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where the connection
-// software reads its settings; a 64-bit build would quietly write the other view.
+// On 64-bit Windows a 32-bit program's HKLM\Software is the 32-bit view, where ConfigTool's
+// settings are documented to land; a 64-bit build would quietly write the other view.
 #if !defined(_M_IX86) && !defined(__i386__)
 #error "ConfigTool is a 32-bit x86 program: build it for x86 (Win32)."
 #endif

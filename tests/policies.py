@@ -5,6 +5,9 @@ import xml.etree.ElementTree as ElementTree
 from configtool.program import DWORD, SZ
 
 NS = {"pd": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
+# A set of the three policies for each registry view of 64-bit Windows: its category, and what
+# its policies' names end in.
+CATEGORIES = {"32": ("WindowsCEServices", ""), "64": ("WindowsCEServices64", "64")}
 
 
 def read_templates(source):

@@ -1,7 +1,7 @@
 """The startup script against the program itself, under Wine: for the same choices it leaves the
-settings tree that the dialog leaves, with its guards; and in a 64-bit prefix so do the registry
-writes that the templates' policies describe, applied as the 64-bit Group Policy engine applies
-them.
+settings tree that the dialog leaves, in the registry view it is told (REGISTRY_VIEW), and
+nothing in the other; with its guards. In a 64-bit prefix so do the registry writes of each view's
+set of policies, applied as the 64-bit Group Policy engine applies them.
 
 usage: pytest script_test.py --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
                              [--arch win32|win64] [--templates DIR]
@@ -13,7 +13,7 @@ import shutil
 import pytest
 
 from configtool.program import CONNECT, CONNECT_BOX, CONNECT_EDIT, DISCONNECT_BOX, DISCONNECT_EDIT, DWORD, GUEST_BOX, OK
-from policies import NS, policy_writes, read_templates
+from policies import CATEGORIES, NS, policy_writes, read_templates
 from scenarios import LONG, NOT_OURS, OLD, tree, type_into
 from wine.session import windows_path
 
@@ -50,14 +50,14 @@ def on_the_dialog(s, guest, connect, disconnect):
 
 
 def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=None,
-               encoding="ascii"):
+               encoding="ascii", view="32"):
     """The startup script with these choices in its first lines, saved in `encoding`; returns its
     exit code."""
     script = (source / "deploy" / "apply-settings.cmd").read_bytes().decode("ascii")
     for name, value in (("FORCE_GUEST_ONLY", "1" if guest else "0"),
                         ("RUN_ON_CONNECT", "0" if connect is None else "1"),
                         ("CONNECT_COMMAND", connect or ""), ("RUN_ON_DISCONNECT", "0" if disconnect is None else "1"),
-                        ("DISCONNECT_COMMAND", disconnect or "")):
+                        ("DISCONNECT_COMMAND", disconnect or ""), ("REGISTRY_VIEW", view)):
         script, count = re.subn(rf'^set "{name}=.*"\r$', lambda _: f'set "{name}={value}"\r', script,
                                 flags=re.M)
         assert count == 1, f"no line that sets {name}"
@@ -66,14 +66,15 @@ def run_script(s, work, guest, connect, disconnect, source, cmd_options=(), cwd=
     return s.run("cmd", *cmd_options, "/c", windows_path(path), check=False, cwd=cwd)[0]
 
 
-def apply_policies(s, work, admx, guest, connect, disconnect):
-    """The template's policies set to Enabled (with the commands) or Disabled, written as the
-    64-bit Group Policy engine writes them: each key opened or created in the 64-bit view, each
-    value then set or deleted. A .reg file does exactly that."""
+def apply_policies(s, work, admx, view, guest, connect, disconnect):
+    """The policies of that view's set set to Enabled (with the commands) or Disabled, written as
+    the 64-bit Group Policy engine writes them: each key opened or created in the 64-bit view,
+    each value then set or deleted. A .reg file does exactly that. Returns reg's exit code."""
     policies = {p.get("name"): p for p in admx.iterfind(".//pd:policies/pd:policy", NS)}
-    writes = (policy_writes(policies["ForceGuestOnly"], guest) +
-              policy_writes(policies["RunOnConnect"], connect is not None, connect) +
-              policy_writes(policies["RunOnDisconnect"], disconnect is not None, disconnect))
+    suffix = CATEGORIES[view][1]
+    writes = (policy_writes(policies["ForceGuestOnly" + suffix], guest) +
+              policy_writes(policies["RunOnConnect" + suffix], connect is not None, connect) +
+              policy_writes(policies["RunOnDisconnect" + suffix], disconnect is not None, disconnect))
     lines = ["Windows Registry Editor Version 5.00", ""]
     for key, name, value in writes:
         if value is None:
@@ -85,30 +86,48 @@ def apply_policies(s, work, admx, guest, connect, disconnect):
         lines += [f"[HKEY_LOCAL_MACHINE\\{key}]", f'"{name}"={data}', ""]
     path = work / "policies.reg"
     path.write_bytes("\r\n".join(lines).encode("utf-16"))
-    s.run("reg", "import", windows_path(path), "/reg:64")
+    return s.run("reg", "import", windows_path(path), "/reg:64", check=False)[0]
 
 
-def check_choices(s, work, source, choices, before, policies):
+def in_view(s, view, values=None):
+    """The settings tree in that registry view, after seeding it with `values` when given."""
+    s.probe("view", view)
+    if values is not None:
+        s.probe.reset(values)
+    tree = s.probe.dump()
+    s.probe("view", 32)
+    return tree
+
+
+def check_choices(s, work, source, choices, before, policies, view):
+    """In that view, the tree the dialog leaves in its own; on 64-bit Windows the other view, seeded,
+    untouched. 32-bit Windows has one registry, which both views write."""
     s.probe.reset(before)
     on_the_dialog(s, *choices)
-    dialog = s.probe.dump()
-    s.probe.reset(before)
-    assert run_script(s, work, *choices, source) == 0, "the script's exit code"
-    assert s.probe.dump() == dialog, f"the script left\n  {sorted(s.probe.dump() ^ dialog)}\n  apart from the dialog"
+    dialog, other, apart = s.probe.dump(), {"32": "64", "64": "32"}[view], s.arch == "win64"
+
+    def check(what, write, seed=True):
+        untouched = in_view(s, other, OLD) if apart and seed else None
+        if seed:
+            in_view(s, view, before)
+        assert write() == 0, f"{what}: its exit code"
+        got = in_view(s, view)
+        assert got == dialog, f"{what} left\n  {sorted(got ^ dialog)}\n  apart from the dialog"
+        assert not untouched or in_view(s, other) == untouched, f"{what} changed the {other}-bit view"
+    check("the script", lambda: run_script(s, work, *choices, source, view=view))
     # Again, from a caller with delayed expansion on, where an unguarded ! would be lost.
-    assert run_script(s, work, *choices, source, ["/v:on"]) == 0 and s.probe.dump() == dialog, "the script run again, with delayed expansion on"
+    check("the script run again, with delayed expansion on",
+          lambda: run_script(s, work, *choices, source, ["/v:on"], view=view), seed=False)
     if policies is not None:
-        s.probe.reset(before)
-        apply_policies(s, work, policies, *choices)
-        assert s.probe.dump() == dialog, f"the policies left\n  {sorted(s.probe.dump() ^ dialog)}\n  apart from the dialog"
+        check("the policies", lambda: apply_policies(s, work, policies, view, *choices))
 
 
-def refuses(s, work, source, commands, encoding="ascii"):
-    """Commands the script cannot pass on as written: refused, nothing written, no wait."""
+def refuses(s, work, source, commands, encoding="ascii", view="32"):
+    """Commands (or a view) the script cannot pass on as written: refused, nothing written, no wait."""
     for command in commands:
         s.probe.reset(OLD)
         seeded = s.probe.dump()
-        code = run_script(s, work, True, command, None, source, encoding=encoding)
+        code = run_script(s, work, True, command, None, source, encoding=encoding, view=view)
         assert code == 1 and s.probe.dump() == seeded, (f"{command}: exit code {code}, tree "
                                                   f"{sorted(s.probe.dump() ^ seeded)} apart")
 
@@ -121,7 +140,9 @@ def table(what, values):
 
 @pytest.fixture
 def s(sessions, args):
-    return sessions("wine", args.arch)
+    s = sessions("wine", args.arch)
+    s.probe("view", 32)  # the program's own, whatever a failed test left
+    return s
 
 
 @pytest.fixture
@@ -133,13 +154,18 @@ def s64(s):
     return s
 
 
-@pytest.mark.parametrize(("choices", "before"), [
-    pytest.param(choices, before, id=f"{choices}{'' if before else ' on an empty registry'}: the tree "
-                 "of the dialog, from the script (and from the policies in a 64-bit prefix)")
-    for choices, before in CHOICES])
-def test_choices(s, args, choices, before):
+@pytest.mark.parametrize(("view", "choices", "before"), [
+    pytest.param(view, choices, before, id=f"{view}-bit view, {choices}{'' if before else ' on an empty registry'}"
+                 ": the tree of the dialog, from the script (and from the policies in a 64-bit prefix)")
+    for view in CATEGORIES for choices, before in CHOICES])
+def test_choices(s, args, view, choices, before):
     check_choices(s, args.work, args.source, choices, before,
-                  read_templates(args.source)[0] if s.arch == "win64" else None)
+                  read_templates(args.source)[0] if s.arch == "win64" else None, view)
+
+
+@pytest.mark.parametrize("view", ["", "86", '6"4', "3&2"])
+def test_script_refuses_other_views(s, args, view):
+    refuses(s, args.work, args.source, ["A.EXE"], view=view)
 
 
 def test_script_fails_when_a_key_is_closed(s, args):

@@ -6,7 +6,7 @@ usage: pytest templates_test.py --source SOURCE_DIR
 import re
 
 from configtool.program import COMMAND_BUFFER_SIZE, CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
-from policies import NS, policy_writes, read_templates
+from policies import CATEGORIES, NS, policy_writes, read_templates
 
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
 
@@ -35,7 +35,8 @@ def check_templates(source):
     found = set()
     for policy in admx.iterfind(".//pd:policies/pd:policy", NS):
         assert policy.get("class") == "Machine", f"{policy.get('name')} is not a Computer policy"
-        assert policy.find("pd:parentCategory", NS).get("ref") in categories, "parent category"
+        category = policy.find("pd:parentCategory", NS).get("ref")
+        assert category in categories, "parent category"
         elements = {e.get("id"): e for e in policy.findall("pd:elements/*", NS)}
         if policy.get("presentation"):
             presentation = presentations[re.search(r"\.(\w+)\)", policy.get("presentation")).group(1)]
@@ -46,13 +47,16 @@ def check_templates(source):
                    int(element.get("maxLength")) == COMMAND_BUFFER_SIZE - 1), f"{element.get('id')}: a required command of at most 255 characters"
         for enabled in (True, False):
             for key, name, value in policy_writes(policy, enabled, "X"):
-                found.add((key, name, value or "delete"))
+                found.add((category, key, name, value or "delete"))
     want = set()
-    # Enabled writes what a checked box writes (the command typed being "X"), Disabled deletes.
-    for key, name, value in ((SERVICES, GUEST_ONLY, (DWORD, b"\1\0\0\0")),
-                             (CONNECT_KEY, TEST_APP, (SZ, b"X\0")),
-                             (DISCONNECT_KEY, TEST_APP, (SZ, b"X\0"))):
-        want |= {(wow64(key), name, value), (wow64(key), name, "delete")}
+    # Enabled writes what a checked box writes (the command typed being "X"), Disabled deletes; in
+    # the 32-bit view's category under Wow6432Node, in the 64-bit view's under the key itself.
+    for view, (category, _) in CATEGORIES.items():
+        for key, name, value in ((SERVICES, GUEST_ONLY, (DWORD, b"\1\0\0\0")),
+                                 (CONNECT_KEY, TEST_APP, (SZ, b"X\0")),
+                                 (DISCONNECT_KEY, TEST_APP, (SZ, b"X\0"))):
+            key = wow64(key) if view == "32" else key
+            want |= {(category, key, name, value), (category, key, name, "delete")}
     assert found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}"
     script = (source / "deploy" / "apply-settings.cmd").read_text()
     assert f'set "KEY=HKLM\\{SERVICES}"' in script, "the script's key is not the program's"
