@@ -1,9 +1,7 @@
-"""tools/test's closing line, from the JUnit reports that CTest writes (build/PRESET-junit.xml):
-each report's tests passed, failed or skipped (a skipped one said why, "skipped: ..."), what they
-measured ("reliability: ..."), and a preset whose tests never finished, counted failed.
-
-usage: reports.py LINT_STATUS PRESET...    run in the source tree; exits 1 when anything failed
-"""
+"""tools/test's closing line, from CTest's JUnit reports (build/PRESET-junit.xml): each report's
+tests passed, failed or skipped (with the reason it said, "skipped: ..."), what they measured
+("reliability: ..."), and a preset whose tests never finished, counted failed.
+usage: reports.py LINT_STATUS PRESET...    in the source tree; exits 1 when anything failed"""
 import collections
 import pathlib
 import sys

@@ -1,9 +1,6 @@
 """What the Wine scenarios share: the programs under test, and Wine sessions (a private prefix on
 a virtual screen), each started once for every test that asks for it and ended after the last.
-
-CTest runs pytest on one file at a time. When every test of a run is skipped (this machine cannot
-run what it tests) pytest exits with 3, which CTest reports as a skipped test.
-"""
+A run whose every test is skipped (this machine cannot run them) exits with 3: CTest's skip."""
 import contextlib
 import pathlib
 import sys
@@ -22,20 +19,15 @@ PATHS = {"exe": "ConfigTool.exe under test", "probe": "the probe's .exe",
 
 
 def pytest_addoption(parser):
-    for option, what in PATHS.items():
-        parser.addoption("--" + option, type=pathlib.Path, help=what)
+    for option, what in PATHS.items():  # absolute: Windows programs get them in other folders
+        parser.addoption("--" + option, type=lambda path: pathlib.Path(path).resolve(), help=what)
     parser.addoption("--arch", choices=("win32", "win64"), default="win64",
                      help="the kind of Wine prefix: 64-bit Windows, as users have, or 32-bit")
 
 
 @pytest.fixture(scope="session")
 def args(request):
-    """The options, their paths absolute: Windows programs get them in other folders."""
-    options = request.config.option
-    for name in PATHS:
-        if getattr(options, name):
-            setattr(options, name, getattr(options, name).resolve())
-    return options
+    return request.config.option
 
 
 @pytest.fixture(scope="session")

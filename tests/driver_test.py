@@ -1,7 +1,6 @@
-"""The Wine session's teardown: a part that fails to end neither stops the others from ending nor
-replaces the error that ended the session. Then: a failed command ends a tool in one line, with
-no traceback. Programs start without address randomness. And a prefix copied from a template is
-its own. The first three run no Wine: the server cannot even be started."""
+"""The Wine session's teardown: a part that fails to end neither stops the others nor replaces the
+error that ended the session. A failed command ends a tool in one line, with no traceback. Programs
+start without address randomness. The first three run no Wine. A prefix's copies are their own."""
 import contextlib
 import io
 import os
@@ -12,14 +11,14 @@ import pytest
 from configtool.dialog import DialogSession
 from configtool.probe import Probe
 from wine.errors import without_traceback
-from wine.prefixes import LOADERS, make_prefix
-from wine.processes import ADDR_NO_RANDOMIZE, QUIET, run_command
+from wine.processes import ADDR_NO_RANDOMIZE, run_command
+from wine.session import WineSession
 
 
 def test_teardown_ends_every_part():
     session = DialogSession("/nonexistent", "ConfigTool.exe")  # made, never started
     session.env["PATH"] = "/nonexistent"  # so "wineserver -k" fails
-    session.probe = Probe(["sleep", "60"], {})
+    session.probe = Probe(subprocess.Popen(["sleep", "60"], stdin=subprocess.PIPE, stdout=subprocess.PIPE))
     parts = {"the program": subprocess.Popen(["sleep", "60"]), "the probe": session.probe.process,
              "Xvfb": subprocess.Popen(["sleep", "60"])}
     session.program, session.screen.xvfb = parts["the program"], parts["Xvfb"]
@@ -51,18 +50,15 @@ def test_copies_of_a_template_are_their_own(args):
     """A value and a file that one copy changes are not in the template or in another copy."""
     if not (args.work and args.templates):
         pytest.skip("no --work and --templates folders")
-    first, second = (args.work / name for name in ("first", "second"))
-    for prefix in (first, second):
-        make_prefix(prefix, "win64", args.templates)
-    env = lambda prefix: dict(os.environ, WINEPREFIX=str(prefix), **QUIET)  # noqa: E731
-    wine = LOADERS["win64"]
-    for command in (["reg", "add", r"HKLM\Software\ConfigToolIsolation", "/v", "x", "/d", "1", "/f"],
-                    ["cmd", "/c", r"echo changed>> C:\windows\win.ini"]):
-        assert run_command([wine, *command], env(first), 60)[0] == 0, command
-    run_command(["wineserver", "-w"], env(first), 60)
-    for other in (args.templates / "win64", second):
-        code, _, _ = run_command([wine, "reg", "query", r"HKLM\Software\ConfigToolIsolation"], env(other), 60)
-        assert code != 0, f"{other} has the first copy's registry value"
-        assert b"changed" not in (other / "drive_c/windows/win.ini").read_bytes(), other
-        run_command(["wineserver", "-w"], env(other), 60)
-    assert b"changed" in (first / "drive_c/windows/win.ini").read_bytes()
+    first, second = (WineSession(args.work / name, templates=args.templates) for name in ("first", "second"))
+    template = WineSession(args.templates / "win64", owned=False)  # used as it is, never made
+    with first, second:
+        first.run("reg", "add", r"HKLM\Software\ConfigToolIsolation", "/v", "x", "/d", "1", "/f")
+        first.run("cmd", "/c", r"echo changed>> C:\windows\win.ini")
+        for other in (template, second):
+            code, _ = other.run("reg", "query", r"HKLM\Software\ConfigToolIsolation", check=False)
+            assert code != 0, f"{other.prefix} has the first copy's registry value"
+    run_command(["wineserver", "-w"], template.env, 60)  # it writes the registry out as it ends
+    for other in (template, second):
+        assert b"changed" not in (other.prefix / "drive_c/windows/win.ini").read_bytes(), other.prefix
+    assert b"changed" in (first.prefix / "drive_c/windows/win.ini").read_bytes()

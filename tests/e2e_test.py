@@ -1,17 +1,16 @@
-"""ConfigTool.exe end to end under Wine, driven by keyboard and mouse through the X server.
-
+"""ConfigTool.exe end to end under Wine, driven by keyboard and mouse through the X server: each
+scenario seeds the registry, starts the real program, acts as a person would, and checks the exit
+code and the whole settings tree afterwards.
 usage: pytest e2e_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR [--templates DIR]
-Each scenario seeds the registry, starts the real program, acts as a person would, and checks the
-exit code and the whole settings tree afterwards. The Wine prefixes are made in DIR.
 """
 import subprocess
 
 import pytest
 
 from configtool.program import (CANCEL, CONNECT, CONNECT_BOX, CONNECT_EDIT, DISCONNECT, DISCONNECT_BOX,
-                             DISCONNECT_EDIT, GUEST_BOX, GUEST_ONLY, OK, SERVICES, TAB_ORDER)
-from scenarios import (GUEST_FROM_KEYBOARD, LONG, NOT_OURS, OLD, Scenario, click, press,
-                               run_scenario, tree, type_into)
+                                DISCONNECT_EDIT, GUEST_BOX, GUEST_ONLY, OK, SERVICES, TAB_ORDER)
+from scenarios import (GUEST_FROM_KEYBOARD, LONG, NOT_OURS, OLD, Scenario, click, press, run_scenario,
+                       tree, type_into)
 
 pytestmark = pytest.mark.dialog  # counted in the reliability line
 

@@ -1,5 +1,4 @@
 """The Windows Installer package, read with msitools and installed by Wine's msiexec.
-
 usage: pytest msi_test.py --msi PACKAGE --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE
                           --work DIR [--arch win32|win64]
 PACKAGE must hold CONFIGTOOL_EXE. In a private prefix of the kind --arch names: a silent install
@@ -65,14 +64,11 @@ class Installed:
     runs = 0
 
     def __init__(self, s, work):
-        self.s, self.work = s, work
-        drive = pathlib.Path(s.env["WINEPREFIX"]) / "drive_c"
+        self.s, self.work, self.drive = s, work, s.prefix / "drive_c"
         # A 32-bit package goes to the 32-bit Program Files, which has its own name on 64 bits.
-        self.windows_dir = "C:\\Program Files (x86)\\ConfigTool" if s.arch == "win64" else \
-            "C:\\Program Files\\ConfigTool"
-        self.folder = drive / self.windows_dir[3:].replace("\\", "/")
+        self.windows_dir = f"C:\\Program Files{' (x86)' if s.arch == 'win64' else ''}\\ConfigTool"
+        self.folder = self.drive / self.windows_dir[3:].replace("\\", "/")
         self.exe = self.folder / "ConfigTool.exe"
-        self.drive = drive
 
     def msiexec(self, action, msi):
         """Its exit code (Wine passes on its low 8 bits) and its log, which stays for a look."""
@@ -104,9 +100,7 @@ class Installed:
 def settings_kept(s, step):
     """Runs step(); the settings tree must be as it was before."""
     s.probe.reset(OLD + NOT_OURS)
-    before = s.probe.dump()
-    step()
-    after = s.probe.dump()
+    before, _, after = s.probe.dump(), step(), s.probe.dump()  # in that order
     assert after == before, f"the settings changed: {sorted(after ^ before)}"
 
 

@@ -4,13 +4,11 @@ in order, with the arguments they must have.
 usage: pytest registry_calls_test.py --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR [--arch win64]
 """
 import re
-import subprocess
-import tempfile
 
 import pefile
 
 from configtool.program import CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
-from wine.processes import child_setup
+from wine.processes import run_command
 from wine.session import windows_path
 
 
@@ -34,20 +32,12 @@ EXPECTED_CALLS = [
 ]
 
 
-def registry_calls(session, exe, work):
+def registry_calls(session, exe):
     """The registry calls that the program itself makes on one OK, from Wine's relay trace."""
-    trace = work / "relay.log"
-    env = dict(session.env, WINEDEBUG="+pid,+relay,+loaddll")
-    with open(trace, "wb") as out, tempfile.TemporaryFile("w+") as printed:
-        try:
-            code = subprocess.run([session.wine, session.probe_exe, "ok", windows_path(exe)],
-                                  env=env, stdout=printed, stderr=out, timeout=240,
-                                  preexec_fn=child_setup).returncode
-        except subprocess.TimeoutExpired:
-            raise TimeoutError("the traced run did not finish in 240 s") from None
-        printed.seek(0)
-        pid = re.search(r"pid ([0-9a-f]+)", printed.read())
-    text = trace.read_text(errors="replace")
+    code, printed, text = run_command([session.wine, session.probe_exe, "ok", windows_path(exe)],
+                                      dict(session.env, WINEDEBUG="+pid,+relay,+loaddll"), 240,
+                                      "the traced run")
+    pid = re.search(r"pid ([0-9a-f]+)", printed)
     if code or not pid:  # the probe's own words are among the trace's
         raise RuntimeError(f"the traced run of {exe} failed ({code:#x}): {re.findall('probe: .*', text)}")
     pid = pid.group(1)
@@ -65,13 +55,11 @@ def registry_calls(session, exe, work):
         if match and low <= int(match.group(3), 16) < high:
             args = re.findall(r'([0-9a-f]+)(?: "((?:[^"\\]|\\.)*)")?(?:,|$)', match.group(2))
             calls.append((match.group(1), [text if text else int(v, 16) for v, text in args]))
-    trace.unlink()
     return calls
 
 
-def check_calls(calls, access):
-    """Compares with EXPECTED_CALLS, with `access` for ALL_ACCESS: pointers may be anything, a
-    step's handle must be its own."""
+def check_calls(calls):
+    """Compares with EXPECTED_CALLS: pointers may be anything, a step's handle must be its own."""
     problems = []
     if len(calls) != len(EXPECTED_CALLS):
         problems.append(f"{len(calls)} calls, not {len(EXPECTED_CALLS)}")
@@ -81,7 +69,6 @@ def check_calls(calls, access):
             problems.append(f"call {i + 1}: {name}, not {want_name}")
             continue
         for got, want in zip(args, want_args):
-            want = access if want == ALL_ACCESS else want
             if want == "key":
                 handle = got if handle is None else handle
                 ok = got == handle
@@ -95,10 +82,8 @@ def check_calls(calls, access):
 
 
 def test_nine_calls_on_ok(sessions, args):
-    session = sessions("wine", args.arch)
-    access = ALL_ACCESS  # a 32-bit program is in the 32-bit view already
-    calls = registry_calls(session, args.exe, args.work)
-    problems = check_calls(calls, access)
+    calls = registry_calls(sessions("wine", args.arch), args.exe)
+    problems = check_calls(calls)
     opens = sum(name == "RegCreateKeyExA" for name, _ in calls)
     closes = sum(name == "RegCloseKey" for name, _ in calls)
     print(f"registry calls on OK: {len(calls)} ({opens} opens, {len(calls) - opens - closes} writes "

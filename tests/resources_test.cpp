@@ -39,22 +39,6 @@ struct Reader {
     }
 };
 
-struct Control {
-    DWORD style, exStyle;
-    short x, y, cx, cy;
-    WORD id;
-    std::string cls, text;
-    bool operator==(const Control& o) const {
-        return style == o.style && exStyle == o.exStyle && x == o.x && y == o.y && cx == o.cx &&
-               cy == o.cy && id == o.id && cls == o.cls && text == o.text;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Control& c) {
-    return out << c.id << " " << c.cls << " '" << c.text << "' " << std::hex << c.style << "/"
-               << c.exStyle << std::dec << " " << c.x << "," << c.y << " " << c.cx << "x" << c.cy;
-}
-
 // Windows resource compilers store the standard classes either as atoms or by name.
 std::string ClassName(const std::string& cls) {
     if (cls == "#128" || !_stricmp(cls.c_str(), "button")) return "Button";
@@ -79,27 +63,28 @@ TEST(Resources, DialogTemplateIsTheOneWeDesigned) {
     EXPECT_EQ(8, r.Word()) << "point size";
     EXPECT_EQ("Tahoma", r.Text());
 
-    const Control expected[] = {
-        {0x50010003, 0, 12, 4, 115, 10, 1000, "Button", "Force GuestOnly connections"},
-        {0x50810088, 0, 24, 39, 169, 14, 1001, "Edit", ""},
-        {0x50010003, 0, 12, 23, 146, 10, 1002, "Button", "Run this app when device connects:"},
-        {0x50010000, 0, 84, 104, 50, 14, 1, "Button", "&OK"},
-        {0x50010000, 0, 140, 104, 50, 14, 2, "Button", "&Cancel"},
-        {0x50810088, 0, 24, 79, 169, 14, 1005, "Edit", ""},
-        {0x50010003, 0, 12, 63, 146, 10, 1006, "Button", "Run this app when device disconnects:"},
+    // ID CLASS 'TEXT' STYLE/EXSTYLE X,Y CXxCY, in tab order.
+    const std::string expected[] = {
+        "1000 Button 'Force GuestOnly connections' 50010003/0 12,4 115x10",
+        "1001 Edit '' 50810088/0 24,39 169x14",
+        "1002 Button 'Run this app when device connects:' 50010003/0 12,23 146x10",
+        "1 Button '&OK' 50010000/0 84,104 50x14",
+        "2 Button '&Cancel' 50010000/0 140,104 50x14",
+        "1005 Edit '' 50810088/0 24,79 169x14",
+        "1006 Button 'Run this app when device disconnects:' 50010003/0 12,63 146x10",
     };
     ASSERT_EQ(sizeof expected / sizeof expected[0], count);
     for (WORD i = 0; i < count; ++i) {
         r.AlignToDword(data.data());
-        Control c;
-        c.style = r.Dword();
-        c.exStyle = r.Dword();
-        c.x = r.Word(), c.y = r.Word(), c.cx = r.Word(), c.cy = r.Word();
-        c.id = r.Word();
-        c.cls = ClassName(r.Text());
-        c.text = r.Text();
-        EXPECT_EQ(0, r.Word()) << "creation data of control " << c.id;
-        EXPECT_EQ(expected[i], c) << "control #" << i + 1;
+        const DWORD style = r.Dword(), exStyle = r.Dword();  // declarators initialise in order
+        const short x = r.Word(), y = r.Word(), cx = r.Word(), cy = r.Word();
+        const WORD id = r.Word();
+        const std::string cls = ClassName(r.Text()), text = r.Text();
+        char line[512];
+        snprintf(line, sizeof line, "%u %s '%s' %lx/%lx %d,%d %dx%d", id, cls.c_str(), text.c_str(),
+                 style, exStyle, x, y, cx, cy);
+        EXPECT_EQ(0, r.Word()) << "creation data of control " << id;
+        EXPECT_EQ(expected[i], line) << "control #" << i + 1;
     }
 }
 

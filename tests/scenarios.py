@@ -34,12 +34,8 @@ def type_into(s, control, text, paste=False, encoding="cp1252"):
         s.probe("clip", text.encode(encoding).hex())
     s.click_control(control)
     s.screen.xdotool("key", "End", "shift+Home")
-    if paste:
-        s.screen.xdotool("key", "ctrl+v")
-    elif text:
-        s.screen.xdotool("type", "--delay", "5", text)
-    else:
-        s.screen.xdotool("key", "BackSpace")
+    s.screen.xdotool(*(["key", "ctrl+v"] if paste else ["type", "--delay", "5", text] if text else
+                       ["key", "BackSpace"]))
     shown = text.upper()[:255].encode(encoding)
     seen = []
     wait_for(lambda: seen.append(s.dialog()["controls"][control]["bytes"]) or seen[-1] == shown,

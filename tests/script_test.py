@@ -2,10 +2,8 @@
 settings tree that the dialog leaves, in the registry view it is told (REGISTRY_VIEW), and
 nothing in the other; with its guards. In a 64-bit prefix so do the registry writes of each view's
 set of policies, applied as the 64-bit Group Policy engine applies them.
-
 usage: pytest script_test.py --source SOURCE_DIR --exe CONFIGTOOL_EXE --probe PROBE_EXE --work DIR
-                             [--arch win32|win64] [--templates DIR]
---arch: the kind of prefix, 64-bit Windows (a 64-bit cmd and reg.exe) by default, or 32-bit.
+         [--templates DIR] [--arch win32|win64]   (the kind of prefix: 64-bit Windows by default)
 """
 import re
 import shutil

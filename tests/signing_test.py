@@ -5,7 +5,6 @@ the package signed and the package holding the signed program, which without its
 the built file, and the PIN never on a command line, in a log or left in the build tree. A wrong
 PIN, or no time stamp, makes no release and leaves none from before, unless a local test build
 asks for no time stamp in so many words. Offline: the certificates are made here.
-
 usage: pytest signing_test.py --config CPACK_CONFIG --exe BUILT_CONFIGTOOL_EXE --source SOURCE_DIR
 """
 import http.server

@@ -5,19 +5,15 @@ usage: pytest templates_test.py --source SOURCE_DIR
 """
 import re
 
-from configtool.program import COMMAND_BUFFER_SIZE, CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY, SERVICES, SZ, TEST_APP
+from configtool.program import (COMMAND_BUFFER_SIZE, CONNECT_KEY, DISCONNECT_KEY, DWORD, GUEST_ONLY,
+                                SERVICES, SZ, TEST_APP)
 from policies import CATEGORIES, NS, policy_writes, read_templates
 
 NAME = re.compile(r"^[A-Za-z0-9_]+$")
 
 
-def wow64(path):
-    """Where 64-bit Windows keeps a 32-bit program's HKLM\\Software\\... key."""
-    return path.replace("Software\\", "Software\\Wow6432Node\\", 1)
-
-
-def check_templates(source):
-    admx, adml = read_templates(source)
+def test_templates(args):
+    admx, adml = read_templates(args.source)
     assert admx.tag == f"{{{NS['pd']}}}policyDefinitions", f"ADMX root {admx.tag}"
     strings = {s.get("id") for s in adml.iterfind(".//pd:stringTable/pd:string", NS)}
     presentations = {p.get("id"): p for p in adml.iterfind(".//pd:presentationTable/pd:presentation", NS)}
@@ -50,20 +46,17 @@ def check_templates(source):
                 found.add((category, key, name, value or "delete"))
     want = set()
     # Enabled writes what a checked box writes (the command typed being "X"), Disabled deletes; in
-    # the 32-bit view's category under Wow6432Node, in the 64-bit view's under the key itself.
+    # the 32-bit view's category under Wow6432Node, where 64-bit Windows keeps a 32-bit program's
+    # HKLM\\Software, in the 64-bit view's under the key itself.
     for view, (category, _) in CATEGORIES.items():
         for key, name, value in ((SERVICES, GUEST_ONLY, (DWORD, b"\1\0\0\0")),
                                  (CONNECT_KEY, TEST_APP, (SZ, b"X\0")),
                                  (DISCONNECT_KEY, TEST_APP, (SZ, b"X\0"))):
-            key = wow64(key) if view == "32" else key
+            key = key.replace("Software\\", "Software\\Wow6432Node\\", 1) if view == "32" else key
             want |= {(category, key, name, value), (category, key, name, "delete")}
     assert found == want, f"the templates write\n  {sorted(found, key=str)}\n  not {sorted(want, key=str)}"
-    script = (source / "deploy" / "apply-settings.cmd").read_text()
+    script = (args.source / "deploy" / "apply-settings.cmd").read_text()
     assert f'set "KEY=HKLM\\{SERVICES}"' in script, "the script's key is not the program's"
-
-
-def test_templates(args):
-    check_templates(args.source)
 
 
 def test_intune_example(args):

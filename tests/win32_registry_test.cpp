@@ -26,10 +26,6 @@ struct Seed {
     std::string data;
 };
 
-std::string Line(const char* path, const char* name, DWORD type, const std::string& data) {
-    return TreeValue(path, name, type, data);
-}
-
 std::string Sz(const std::string& text) { return text + '\0'; }
 
 void Reset(const std::vector<Seed>& seeds) {
@@ -59,9 +55,9 @@ const std::vector<Seed> kWrongTypes = {{".", "GuestOnly", REG_SZ, Sz("1")},
 const std::vector<Seed> kNotOurs = {{".", "Other", REG_BINARY, std::string("\0\1", 2)},
                                     {kConnect, "Other", REG_SZ, Sz("keep")},
                                     {"Extra", "GuestOnly", REG_DWORD, kOne}};
-const Lines kNotOursLines = {Line(".", "Other", REG_BINARY, std::string("\0\1", 2)),
-                             Line(kConnect, "Other", REG_SZ, Sz("keep")), "Extra",
-                             Line("Extra", "GuestOnly", REG_DWORD, kOne)};
+const Lines kNotOursLines = {TreeValue(".", "Other", REG_BINARY, std::string("\0\1", 2)),
+                             TreeValue(kConnect, "Other", REG_SZ, Sz("keep")), "Extra",
+                             TreeValue("Extra", "GuestOnly", REG_DWORD, kOne)};
 
 struct Win32Case {
     int line;
@@ -70,12 +66,8 @@ struct Win32Case {
     Lines after;
 };
 
-std::vector<Seed> Join(std::vector<Seed> a, const std::vector<Seed>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Lines Join(Lines a, const Lines& b) {
+template <typename T>
+std::vector<T> Join(std::vector<T> a, const std::vector<T>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -83,25 +75,25 @@ Lines Join(Lines a, const Lines& b) {
 TEST(Win32Registry, StoresExactlyWhatTheFormSays) {
     const Win32Case cases[] = {
         {__LINE__, {}, Form(true, true, "NOTEPAD.EXE", true, "CMD.EXE"),
-         Tree({Line(".", "GuestOnly", REG_DWORD, kOne),
-               Line(kConnect, "TestApp", REG_SZ, Sz("NOTEPAD.EXE")),
-               Line(kDisconnect, "TestApp", REG_SZ, Sz("CMD.EXE"))})},
+         Tree({TreeValue(".", "GuestOnly", REG_DWORD, kOne),
+               TreeValue(kConnect, "TestApp", REG_SZ, Sz("NOTEPAD.EXE")),
+               TreeValue(kDisconnect, "TestApp", REG_SZ, Sz("CMD.EXE"))})},
         {__LINE__, Join(kOld, kNotOurs), Form(false, false, "NOTEPAD.EXE", false, "CMD.EXE"),
          Tree(kNotOursLines)},
         {__LINE__, Join(kWrongTypes, kNotOurs), Form(true, true, k255, true, "\xe9\xfc %X% \\"),
-         Tree(Join(kNotOursLines, {Line(".", "GuestOnly", REG_DWORD, kOne),
-                                   Line(kConnect, "TestApp", REG_SZ, Sz(k255)),
-                                   Line(kDisconnect, "TestApp", REG_SZ, Sz("\xe9\xfc %X% \\"))}))},
+         Tree(Join(kNotOursLines, {TreeValue(".", "GuestOnly", REG_DWORD, kOne),
+                                   TreeValue(kConnect, "TestApp", REG_SZ, Sz(k255)),
+                                   TreeValue(kDisconnect, "TestApp", REG_SZ, Sz("\xe9\xfc %X% \\"))}))},
         {__LINE__, kWrongTypes, Form(false, false, "", false, ""), Tree({})},
         {__LINE__, {{".", "GuestOnly", REG_BINARY, kOne}}, Form(true, false, "", false, ""),
-         Tree({Line(".", "GuestOnly", REG_DWORD, kOne)})},
+         Tree({TreeValue(".", "GuestOnly", REG_DWORD, kOne)})},
         // Values larger than any fixed buffer are still seen whole.
         {__LINE__, {{"Extra", "Large", REG_BINARY, kLarge}}, Form(false, false, "", false, ""),
-         Tree({"Extra", Line("Extra", "Large", REG_BINARY, kLarge)})},
+         Tree({"Extra", TreeValue("Extra", "Large", REG_BINARY, kLarge)})},
         {__LINE__, kOld, Form(true, true, "", true, ""),
-         Tree({Line(".", "GuestOnly", REG_DWORD, kOne),
-               Line(kConnect, "TestApp", REG_SZ, Sz("OLD.EXE")),
-               Line(kDisconnect, "TestApp", REG_SZ, Sz("OLD.EXE"))})},
+         Tree({TreeValue(".", "GuestOnly", REG_DWORD, kOne),
+               TreeValue(kConnect, "TestApp", REG_SZ, Sz("OLD.EXE")),
+               TreeValue(kDisconnect, "TestApp", REG_SZ, Sz("OLD.EXE"))})},
     };
     ASSERT_EQ(256u, Sz(k255).size());
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -152,8 +144,7 @@ Values ReadOurs() {
         HKEY key;
         BYTE data[512];
         DWORD type, size = sizeof data;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, &key) !=
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, &key) != ERROR_SUCCESS) {
             values.push_back("?");
             continue;
         }

@@ -1,9 +1,6 @@
 """ConfigTool under Wine: its dialog on an X server, driven by real X input, and looked at from
-the Windows side by the probe. Used by the Wine tests, tools/run and the benchmark.
-
-start() starts it all and close() ends what was started, however a session ends; every wait has
-a time limit.
-"""
+the Windows side by the probe. start() starts it all, close() ends what was started however a
+session ends, and every wait has a time limit."""
 import os
 import subprocess
 import sys
@@ -32,17 +29,12 @@ class DialogSession(WineSession):
                 self.screen.map_keys(self.letters)
             super().start()
             if self.probe_exe:
-                self.probe = Probe([self.wine, self.probe_exe, "serve"], self.env)
+                self.probe = Probe(self.start_program(self.probe_exe, "serve", stdin=subprocess.PIPE,
+                                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL))
         except BaseException:
             self.close()
             raise
         return self
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *_):
-        self.close()
 
     def close(self):
         """Ends what the session started, each part on its own: one that fails to end is reported,

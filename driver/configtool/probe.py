@@ -1,14 +1,13 @@
-"""The probe (tests/probe) looks at ConfigTool from the Windows side. One serves a whole session
+"""The probe (driver/windows/probe.cpp) looks at ConfigTool from the Windows side. One serves a whole session
 (a Wine start per look took most of the scenarios' time): it answers each command read on its
 input with what it printed and a line "end STATUS"."""
 import os
 import re
 import select
-import subprocess
 import time
 
 from wine.errors import WineError
-from wine.processes import child_setup, last_words
+from wine.processes import last_words
 
 END = re.compile(rb"(?:^|\n)end (-?\d+)\r?\n")
 
@@ -48,12 +47,9 @@ def read_dialog(out):
 
 
 class Probe:
-    def __init__(self, command, env):
-        """command: how to start it serving (wine PROBE serve)."""
-        self.answers = b""
-        self.process = subprocess.Popen(command, env=env, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                        preexec_fn=child_setup)
+    def __init__(self, process):
+        """process: the probe serving ("probe serve"), with pipes to its input and output."""
+        self.process, self.answers = process, b""
 
     def ask(self, *args, timeout=60):
         """The answer to one command: (status, what it printed)."""

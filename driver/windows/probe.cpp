@@ -1,16 +1,13 @@
-// probe: looks at ConfigTool from the Windows side, for the run script, the tests and the benchmark.
+// probe: looks at ConfigTool from the Windows side, for tools/run and the tests.
 //   probe dump                     every key and value under the settings key, exact bytes
-//   probe settings                 the three settings, as a person reads them
 //   probe reset [PATH NAME TYPE HEX]...   deletes the settings tree, then stores the given values
 //                                  (PATH below the settings key, "." for the key itself)
 //   probe deny PATH / allow PATH   closes a key to everyone / opens it again
 //   probe dialog [WAIT_MS]         waits for the dialog, then prints its handle, window, whether
 //                                  its program runs under WOW64, and its controls
-//   probe serve                    answers these commands read from standard input, one a
-//                                  line, each answer ending in a line "end STATUS"; keeps the
-//                                  Wine desktop open until its input ends
-//   probe view 32|64               the registry view the commands after it look in (32, this
-//                                  program's own, at first)
+//   probe serve                    answers these commands from standard input, one a line, each
+//                                  answer ending in "end STATUS"; keeps the Wine desktop open
+//   probe view 32|64               the registry view for the commands after it (at first 32)
 //   probe clip HEX                 puts the bytes on the clipboard as text
 //   probe ok EXE                   starts the program, checks its three boxes and presses OK;
 //                                  prints "pid PID" in hex first, to find it in a relay trace
@@ -34,48 +31,6 @@ namespace {
 int Dump() {
     std::vector<std::string> lines = DumpTree(kServicesKey);
     for (size_t i = 0; i < lines.size(); ++i) printf("%s\n", lines[i].c_str());
-    return 0;
-}
-
-void PrintSetting(const char* label, const char* path, const char* name) {
-    HKEY key;
-    char data[1024] = "";
-    DWORD type = 0, size = sizeof data - 1;
-    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (status == ERROR_ACCESS_DENIED) {
-        printf("%-40s ? (the key cannot be read)\n", label);
-        return;
-    }
-    bool present = status == ERROR_SUCCESS;
-    if (present) {
-        present = RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE*>(data), &size) ==
-                  ERROR_SUCCESS;
-        RegCloseKey(key);
-    }
-    if (!present)
-        printf("%-40s off (no %s value)\n", label, name);
-    else if (type == REG_DWORD && size == 4)
-        printf("%-40s %s (%s = REG_DWORD %lu)\n", label, *reinterpret_cast<DWORD*>(data) ? "on" : "off",
-               name, *reinterpret_cast<DWORD*>(data));
-    else if (type == REG_SZ)
-        printf("%-40s %s (%s = REG_SZ)\n", label, data, name);
-    else
-        printf("%-40s ? (%s has type %lu)\n", label, name, type);
-}
-
-// Where the settings land, as a 64-bit reader names the key on 64-bit Windows.
-std::string SettingsKeyName() {
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    std::string name = kServicesKey;
-    return wow64 ? name.insert(strlen("Software\\"), "Wow6432Node\\") : name;
-}
-
-int Settings() {
-    printf("HKEY_LOCAL_MACHINE\\%s\n", SettingsKeyName().c_str());
-    PrintSetting("Force GuestOnly connections:", kServicesKey, kGuestOnlyValue);
-    PrintSetting("Run this app when device connects:", kConnectKey, kTestAppValue);
-    PrintSetting("Run this app when device disconnects:", kDisconnectKey, kTestAppValue);
     return 0;
 }
 
@@ -179,7 +134,6 @@ int PressOk(const char* exe) {
 int Command(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "dump") return Dump();
-    if (command == "settings") return Settings();
     if (command == "reset") return Reset(argc - 2, argv + 2);
     if (command == "deny" && argc == 3) return DenyKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
     if (command == "allow" && argc == 3) return AllowKey(SettingsPath(argv[2])) == ERROR_SUCCESS ? 0 : 1;
@@ -190,7 +144,7 @@ int Command(int argc, char** argv) {
     }
     if (command == "dialog") return Dialog(argc > 2 ? strtoul(argv[2], NULL, 10) : 0);
     if (command == "ok" && argc == 3) return PressOk(argv[2]);
-    fprintf(stderr, "usage: probe dump | settings | reset [PATH NAME TYPE HEX]... | deny PATH |"
+    fprintf(stderr, "usage: probe dump | reset [PATH NAME TYPE HEX]... | deny PATH |"
                     " allow PATH | dialog [WAIT_MS] | view 32|64 | clip HEX | ok EXE | serve\n");
     return 2;
 }

@@ -1,6 +1,6 @@
 #include "registry_tree.h"
 
-#include <aclapi.h>
+#include <sddl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -73,32 +73,18 @@ void DumpKey(HKEY key, const std::string& path, TreeLines* lines) {
     }
 }
 
-LONG SetDacl(const std::string& path, DWORD mode) {
+// SDDL: one access-control entry for Everyone (WD, by its well-known SID, whose name differs from
+// one language to another) that denies or allows every access to the key.
+LONG SetDacl(const std::string& path, const char* sddl) {
     HKEY key;
     LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | gRegistryView, &key);
     if (status != ERROR_SUCCESS) return status;
-    // Everyone by its well-known SID: the group's name differs from one language to another.
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof everyone;
-    if (!CreateWellKnownSid(WinWorldSid, NULL, everyone, &sidSize)) {
-        RegCloseKey(key);
-        return static_cast<LONG>(GetLastError());
-    }
-    EXPLICIT_ACCESSA access = {};
-    access.grfAccessPermissions = KEY_ALL_ACCESS;
-    access.grfAccessMode = static_cast<ACCESS_MODE>(mode);
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = reinterpret_cast<LPSTR>(everyone);
-    PACL acl = NULL;
-    status = SetEntriesInAclA(1, &access, NULL, &acl);
-    SECURITY_DESCRIPTOR descriptor;
-    if (status == ERROR_SUCCESS) {
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    }
-    LocalFree(acl);
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, NULL))
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    else
+        status = static_cast<LONG>(GetLastError());
+    LocalFree(descriptor);
     RegCloseKey(key);
     return status;
 }
@@ -151,8 +137,8 @@ LONG SetValue(const std::string& path, const char* name, DWORD type, const std::
     return status;
 }
 
-LONG DenyKey(const std::string& path) { return SetDacl(path, DENY_ACCESS); }
-LONG AllowKey(const std::string& path) { return SetDacl(path, SET_ACCESS); }
+LONG DenyKey(const std::string& path) { return SetDacl(path, "D:(D;;KA;;;WD)"); }
+LONG AllowKey(const std::string& path) { return SetDacl(path, "D:(A;;KA;;;WD)"); }
 
 std::string ToHex(const std::string& bytes) {
     std::string hex;

@@ -24,9 +24,8 @@ LONG ClearSettings();
 // Creates the key as needed. `path` is below HKEY_LOCAL_MACHINE.
 LONG SetValue(const std::string& path, const char* name, DWORD type, const std::string& data);
 
-// Puts a DACL on the key that denies everyone every access, so it can no longer be opened.
+// A DACL that denies everyone every access, so that the key can no longer be opened; or allows it.
 LONG DenyKey(const std::string& path);
-// Gives the key back a DACL that allows everyone full access.
 LONG AllowKey(const std::string& path);
 
 std::string ToHex(const std::string& bytes);

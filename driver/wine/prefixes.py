@@ -1,9 +1,7 @@
 """Private Wine prefixes: made once by wineboot as a template of each kind, and copied for each
 test. A copy shares Wine's own files with its template (hard links, read-only) and has its own
 registry and everything else, so no test can change another's prefix.
-
-usage: prefixes.py DIR [win64|win32 [TEMPLATES]]   makes the prefix DIR once (a copy of the
-                                                    template in TEMPLATES, when given)
+usage: prefixes.py DIR [win64|win32 [TEMPLATES]]   the prefix DIR, once (a copy from TEMPLATES)
 """
 import fcntl
 import hashlib

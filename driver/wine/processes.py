@@ -1,9 +1,5 @@
-"""Starting programs, Wine's and Linux's alike: output in files, every wait
-with a time limit, and a failure said in one line.
-
-Output goes to files, not pipes: Wine's background processes inherit pipes and would keep a
-reader waiting for their end.
-"""
+"""Starting programs, Wine's and Linux's alike, every wait with a time limit. Output goes to files,
+not pipes: Wine's background processes inherit pipes and would keep a reader waiting for their end."""
 import ctypes
 import signal
 import subprocess

@@ -1,13 +1,10 @@
 """How this machine runs 32-bit x86 programs, found out by trying: natively, or through qemu-i386
-10 or later, registered for i386 programs in a binfmt_misc instance of a user and mount namespace
-of our own (Linux 6.7 or later; docs/developing.md, "Two kinds of machine"). Nothing is
-written to the machine's own binfmt_misc. CONFIGTOOL_NO_32BIT=1 makes any machine take the qemu
-route, to try it.
+10 or later, registered in a binfmt_misc of a user and mount namespace of our own (Linux 6.7 or
+later), never the machine's. CONFIGTOOL_NO_32BIT=1 makes any machine take the qemu route.
 
 usage: route32.py              prints the route in one line; exits 0 when there is one, else 3
-       route32.py --run CMD...  runs CMD where 32-bit programs run (in the namespace, for qemu),
-                                the route in $CONFIGTOOL_32BIT_ROUTE; else prints "skipped: " and
-                                the reason, and exits 3, which CTest counts as a skip
+       route32.py --run CMD...  runs CMD where 32-bit programs run, the route in
+                                $CONFIGTOOL_32BIT_ROUTE; else says "skipped: WHY" and exits 3 (CTest's skip)
 """
 import os
 import pathlib

@@ -19,10 +19,9 @@ def windows_path(path):
 
 class WineSession:
     def __init__(self, prefix, arch="win64", owned=True, env=None, templates=None):
-        """arch: win64, or win32 for a 32-bit prefix. owned: the project's own prefix, made here
-        if need be (a copy of the template in `templates`, when given). Someone else's
-        (owned=False) is used as it is: it keeps its kind and its Wine server is left alone.
-        env: more environment for every Wine process (a display, a locale)."""
+        """arch: win64, or win32. owned: the project's own prefix, made here if need be (a copy of
+        the template in `templates`, when given); someone else's is used as it is, its Wine server
+        left alone. env: more environment for every Wine process (a display, a locale)."""
         self.prefix, self.templates = pathlib.Path(prefix).resolve(), templates
         self.owned, self.arch, self.wine = owned, arch, LOADERS[arch]
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), **QUIET, **(env or {}))
@@ -36,6 +35,12 @@ class WineSession:
             run_command(["wineserver", "-k"], self.env, 30, "wineserver -k")
             run_command(["wineserver", "-p" + SERVER_LINGER_SECONDS], self.env, 30, "wineserver -p")
         return self
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *_):
+        self.close()
 
     def close(self):
         if self.owned:

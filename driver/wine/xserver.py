@@ -14,9 +14,8 @@ class XServer:
         self.display, self.xvfb = display, None
 
     def start(self):
-        """Xvfb picks a free display itself and writes its number to us: two servers never share
-        one. -noreset: by default it starts afresh, keyboard map and all, whenever its last client
-        leaves, as Wine's desktop does between programs."""
+        """Xvfb picks a free display and tells us its number: two never share one. -noreset: else it
+        starts afresh, keyboard map and all, whenever its last client leaves, as Wine's desktop does."""
         if self.display:
             return self
         read, write = os.pipe()
